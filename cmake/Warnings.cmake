@@ -1,0 +1,9 @@
+# Warnings are errors in our own code; third-party headers come in as system headers.
+function(vellomar_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /WX)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                               -Wnon-virtual-dtor -Werror)
+    endif()
+endfunction()

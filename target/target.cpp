@@ -1,0 +1,39 @@
+#include "target/target.h"
+
+#include <cstring>
+
+void Timer1_Timer(WindowSystem& windows, HWND& TargetWindow, FormTexts& form) {
+    POINT pt{};
+    windows.GetCursorPos(&pt);
+
+    // Stored before any test, so a point over no window leaves no stale target behind.
+    TargetWindow = windows.WindowFromPoint(pt.x, pt.y);
+    if (!windows.IsWindow(TargetWindow)) {
+        return;
+    }
+
+    char TitleBuffer[kTitleBufferSize] = {};
+    windows.GetWindowTextA(TargetWindow, TitleBuffer, kTitleBufferSize);
+    // Bounded by the buffer even if the window system forgot the terminating zero.
+    form.SetLabel2Caption(std::string(TitleBuffer, strnlen(TitleBuffer, sizeof TitleBuffer)));
+}
+
+void Command1_Click(WindowSystem& windows, HWND TargetWindow, FormTexts& form, int index) {
+    switch (index) {
+        case 0: {
+            if (!windows.IsWindow(TargetWindow)) {
+                return;
+            }
+            const std::string text = form.Text1Text();
+            windows.SetWindowTextA(TargetWindow, text.c_str());
+            windows.UpdateWindow(TargetWindow);
+            break;
+        }
+        case 1:
+            // Copies what the display last showed, even if that window has gone since.
+            form.SetText1Text(form.Label2Caption());
+            break;
+        default:
+            break;
+    }
+}

@@ -1,0 +1,30 @@
+// The two things the program does to the window under the pointer: follow it on every tick,
+// and write to it or capture its text when a button is pressed.
+#pragma once
+
+#include <string>
+
+#include "winsys/window_system.h"
+
+// The texts of Form1 that the handlers read and write. Text is 8-bit, in the code page the
+// window system uses for window text (the ANSI code page on Windows, UTF-8 on X11).
+class FormTexts {
+  public:
+    virtual std::string Label2Caption() const = 0;
+    virtual void SetLabel2Caption(const std::string& caption) = 0;
+    virtual std::string Text1Text() const = 0;
+    virtual void SetText1Text(const std::string& text) = 0;
+
+  protected:
+    ~FormTexts() = default;
+};
+
+// Bytes read from the target's text at each tick, the terminating zero included.
+inline constexpr int kTitleBufferSize = 100;
+
+// One tick of Timer1: make the window under the pointer the target and show its text.
+void Timer1_Timer(WindowSystem& windows, HWND& TargetWindow, FormTexts& form);
+
+// A press of button `index` of Command1: 0 writes Text1 into the target, 1 captures Label2
+// into Text1; any other index does nothing.
+void Command1_Click(WindowSystem& windows, HWND TargetWindow, FormTexts& form, int index);
