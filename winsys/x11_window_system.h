@@ -1,0 +1,50 @@
+// The eight window-system operations on an X server, through Xlib. Window text is UTF-8.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "winsys/window_system.h"
+
+typedef struct _XDisplay Display;
+
+// One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
+// SetWindowTextA itself, at once, as a process's own windows do on Windows.
+struct OwnWindow {
+    std::function<std::string()> text;
+    std::function<void(const std::string&)> set_text;
+    std::function<void()> repaint;  // what UpdateWindow does for it; may be empty
+};
+
+class X11WindowSystem final : public WindowSystem {
+public:
+    // Opens a connection of its own to `display_name` (nullptr: $DISPLAY). On failure returns
+    // nullptr and puts a one-line reason in `error`.
+    static std::unique_ptr<X11WindowSystem> Open(const char* display_name, std::string* error);
+    ~X11WindowSystem() override;
+
+    // Declares a window of this program; WindowFromPoint returns the deepest of them at a
+    // point over them, and their texts come from `own` instead of the server.
+    void DeclareOwnWindow(HWND window, OwnWindow own);
+    void ForgetOwnWindow(HWND window);
+
+    Display* display() const;
+    // Requests that waited for a reply from the server since the connection was opened.
+    unsigned long RoundTrips() const;
+
+    BOOL GetCursorPos(POINT* point) override;
+    HWND WindowFromPoint(LONG x, LONG y) override;
+    BOOL IsWindow(HWND window) override;
+    int GetWindowTextA(HWND window, char* buffer, int capacity) override;
+    BOOL SetWindowTextA(HWND window, const char* text) override;
+    BOOL UpdateWindow(HWND window) override;
+    BOOL GetWindowRect(HWND window, RECT* rect) override;
+    BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
+                      UINT flags) override;
+
+private:
+    struct State;
+    explicit X11WindowSystem(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
