@@ -18,7 +18,7 @@ struct OwnWindow {
 };
 
 class X11WindowSystem final : public WindowSystem {
-public:
+  public:
     // Opens a connection of its own to `display_name` (nullptr: $DISPLAY). On failure returns
     // nullptr and puts a one-line reason in `error`.
     static std::unique_ptr<X11WindowSystem> Open(const char* display_name, std::string* error);
@@ -43,7 +43,7 @@ public:
     BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                       UINT flags) override;
 
-private:
+  private:
     struct State;
     explicit X11WindowSystem(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
