@@ -1,0 +1,222 @@
+#include "mainwindow/qt/form1.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextOption>
+#include <QTimer>
+#include <QWindow>
+
+#include <limits>
+
+#include "mainwindow/form_load.h"
+#include "mainwindow/layout.h"
+#include "mainwindow/qt/x11_frame.h"
+#include "winsys/x11_window_system.h"
+
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string ToUtf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QRect PixelsOf(const layout::Control& control, int dpi) {
+    const layout::PixelRect r = layout::ToPixels(control, dpi);
+    return {r.left, r.top, r.width, r.height};
+}
+
+// The face of the layout where it is installed, else the first of the fallbacks, else any
+// proportional face with Japanese glyphs, so that no caption falls to a face without them.
+QFont FormFont() {
+    QStringList families{FromUtf8(layout::kFontFace)};
+    for (std::string_view fallback : layout::kFontFallbacks) {
+        families << FromUtf8(fallback);
+    }
+    QFont font;
+    font.setFamilies(families);
+    font.setPointSize(layout::kFontPoints);
+    font.setWeight(QFont::Weight(layout::kFontWeight));
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+
+    const QStringList japanese = QFontDatabase::families(QFontDatabase::Japanese);
+    if (!japanese.contains(QFontInfo(font).family())) {
+        QStringList proportional_first;
+        for (const QString& family : japanese) {
+            if (!QFontDatabase::isFixedPitch(family)) {
+                proportional_first << family;
+            }
+        }
+        for (const QString& family : japanese) {
+            if (QFontDatabase::isFixedPitch(family)) {
+                proportional_first << family;
+            }
+        }
+        font.setFamilies(families + proportional_first);
+    }
+    return font;
+}
+
+// A label's text: plain (no markup, no mnemonics), centred, wrapped inside the rectangle, even
+// within a word too long for a line, and clipped to it.
+void PaintLabelText(QPainter& painter, const QRect& rect, const QString& text) {
+    QTextOption option(Qt::AlignHCenter | Qt::AlignTop);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter.save();
+    painter.setClipRect(rect);
+    painter.drawText(QRectF(rect), text, option);
+    painter.restore();
+}
+
+}  // namespace
+
+Form1::Form1(X11WindowSystem& windows)
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      windows_(windows),
+      dpi_(qRound(screen()->logicalDotsPerInchY())),
+      Text1(new QLineEdit(this)),
+      Command1{new QPushButton(FromUtf8(layout::kWriteButton.initial_text), this),
+               new QPushButton(FromUtf8(layout::kCaptureButton.initial_text), this)},
+      Timer1(new QTimer(this)),
+      frame_poll_(new QTimer(this)) {
+    setWindowTitle(FromUtf8(layout::kCaption));
+    QIcon icon;
+    for (const char* size : {"16", "32", "48"}) {
+        icon.addFile(QString(":/icons/velmo-%1.png").arg(size));
+    }
+    setWindowIcon(icon);
+    setFont(FormFont());
+    setFixedSize(layout::TwipsToPixels(layout::kClientWidth, dpi_),
+                 layout::TwipsToPixels(layout::kClientHeight, dpi_));
+    // The position places the outer frame, as QWidget::move does for a window.
+    move(layout::TwipsToPixels(layout::kFormLeft, dpi_),
+         layout::TwipsToPixels(layout::kFormTop, dpi_));
+
+    Text1->setGeometry(PixelsOf(layout::kText1, dpi_));
+    Text1->setMaxLength(std::numeric_limits<int>::max());
+    Text1->setFocusPolicy(Qt::StrongFocus);
+    for (int index = 0; index < 2; ++index) {
+        QPushButton* button = Command1[static_cast<std::size_t>(index)];
+        button->setGeometry(
+            PixelsOf(index == 0 ? layout::kWriteButton : layout::kCaptureButton, dpi_));
+        // Not a tab stop: a button takes the focus only when it is clicked.
+        button->setFocusPolicy(Qt::ClickFocus);
+        button->setAutoDefault(false);
+        connect(button, &QPushButton::clicked, this,
+                [this, index] { Command1_Click(windows_, TargetWindow, *this, index); });
+    }
+    Command1[0]->setDefault(true);
+    Text1->setFocus();
+
+    Timer1->setInterval(layout::kTimerIntervalMs);
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { Timer1_Timer(windows_, TargetWindow, *this); });
+
+    DeclareOwnWindows();
+}
+
+void Form1::DeclareOwnWindows() {
+    // winId() makes each of them a native window; the application attribute
+    // AA_DontCreateNativeWidgetSiblings keeps the painted labels out of the X window tree.
+    windows_.DeclareOwnWindow(static_cast<HWND>(winId()),
+                              {[this] { return ToUtf8(windowTitle()); },
+                               [this](const std::string& text) { setWindowTitle(FromUtf8(text)); },
+                               [this] { repaint(); }});
+    windows_.DeclareOwnWindow(static_cast<HWND>(Text1->winId()),
+                              {[this] { return ToUtf8(Text1->text()); },
+                               [this](const std::string& text) { Text1->setText(FromUtf8(text)); },
+                               [this] { Text1->repaint(); }});
+    // Other programs read a window's name from the server, so the buttons publish their
+    // captions there too, as a button's window text is its caption everywhere.
+    for (QPushButton* button : Command1) {
+        const HWND window = static_cast<HWND>(button->winId());
+        button->windowHandle()->setTitle(button->text());
+        windows_.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
+                                           [button](const std::string& text) {
+                                               button->setText(FromUtf8(text));
+                                               button->windowHandle()->setTitle(button->text());
+                                           },
+                                           [button] { button->repaint(); }});
+    }
+}
+
+void Form1::ShowAndLoad() {
+    show();
+    // Form_Load reads the outer rectangle and places the window there again, so it waits until
+    // the window manager has put the frame around the window; without one it runs once mapped.
+    constexpr int kPollMs = 5;
+    constexpr int kMostMs = 2000;
+    frame_polls_left_ = kMostMs / kPollMs;
+    frame_poll_->setInterval(kPollMs);
+    connect(frame_poll_, &QTimer::timeout, this, &Form1::LoadWhenFramed);
+    frame_poll_->start();
+}
+
+void Form1::LoadWhenFramed() {
+    if (!IsFramed(windows_.display(), winId()) && --frame_polls_left_ > 0) {
+        return;
+    }
+    frame_poll_->stop();
+    Form_Load(windows_, static_cast<HWND>(winId()));
+    Timer1->start();
+}
+
+std::string Form1::Label2Caption() const {
+    return label2_caption_;
+}
+
+void Form1::SetLabel2Caption(const std::string& caption) {
+    // Ten times a second the same text comes again; only a change needs painting.
+    if (caption == label2_caption_) {
+        return;
+    }
+    label2_caption_ = caption;
+    update(PixelsOf(layout::kLabel2, dpi_));
+}
+
+std::string Form1::Text1Text() const {
+    return ToUtf8(Text1->text());
+}
+
+void Form1::SetText1Text(const std::string& text) {
+    Text1->setText(FromUtf8(text));
+}
+
+void Form1::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    PaintLabelText(painter, PixelsOf(layout::kLabel1, dpi_),
+                   FromUtf8(layout::kLabel1.initial_text));
+
+    const QRect label2 = PixelsOf(layout::kLabel2, dpi_);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawRect(label2.adjusted(0, 0, -1, -1));
+    PaintLabelText(painter, label2.adjusted(1, 1, -1, -1), FromUtf8(label2_caption_));
+}
+
+void Form1::keyPressEvent(QKeyEvent* event) {
+    // Text1 and the buttons pass Enter and Escape on to the window, whichever holds the focus:
+    // Enter always writes and Escape always captures.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            Command1[0]->click();
+            break;
+        case Qt::Key_Escape:
+            Command1[1]->click();
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            break;
+    }
+}
