@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "mainwindow/qt/form1.h"
@@ -27,15 +28,10 @@ void ChooseQtPlatform() {
 int main(int argc, char** argv) {
     ChooseQtPlatform();
 
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-        std::fprintf(stderr, "velmo: no X display: DISPLAY is not set (velmo runs on X11)\n");
-        return 1;
-    }
     std::string error;
-    std::unique_ptr<X11WindowSystem> windows = X11WindowSystem::Open(display, &error);
+    std::unique_ptr<X11WindowSystem> windows = X11WindowSystem::Open(nullptr, &error);
     if (windows == nullptr) {
-        std::fprintf(stderr, "velmo: cannot open the X display %s: %s\n", display, error.c_str());
+        std::fprintf(stderr, "velmo: %s\n", error.c_str());
         return 1;
     }
 

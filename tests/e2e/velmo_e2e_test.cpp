@@ -1,0 +1,331 @@
+// The real velmo under Xvfb and openbox, driven through XTest like a user and watched from
+// outside: where Form1 and its windows are, that it stays on top, the typical use of capturing
+// and writing titles, the keyboard, and how the process starts and ends.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/velmo_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <map>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kCaption = "Vellomar v1.0   made by ＱＵＸＩ";
+
+// ---- Placement at the screen's density ----------------------------------------------------
+
+struct PlacementCase {
+    const char* name;
+    int dpi;
+    XRect frame_origin_and_client;  // the frame's position with the client area's size
+    std::vector<XRect> children;    // Text1, the write button, the capture button
+};
+
+void PrintTo(const PlacementCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Placement : public ::testing::TestWithParam<PlacementCase> {};
+
+TEST_P(Placement, Form1AndItsThreeWindowsSitWhereTheLayoutSaysAndStayThere) {
+    const PlacementCase& row = GetParam();
+    std::string error;
+    auto velmo = VelmoSession::Start({true, row.dpi}, &error);
+    ASSERT_NE(velmo, nullptr) << error;
+    Display* d = velmo->x().display();
+
+    const XRect frame = velmo->Frame();
+    const XRect client = velmo->Client();
+    EXPECT_EQ((XRect{frame.x, frame.y, client.width, client.height}), row.frame_origin_and_client);
+
+    std::vector<XRect> children;
+    for (XWindow child : velmo->Children()) {
+        children.push_back(velmo->Geometry(child));
+    }
+    std::sort(children.begin(), children.end(), [](const XRect& a, const XRect& b) {
+        return std::tie(a.y, a.x) < std::tie(b.y, b.x);
+    });
+    EXPECT_EQ(children, row.children) << "the labels must be painted, not windows";
+
+    EXPECT_EQ(velmo->x().NetWmName(velmo->form()), kCaption);
+    // The icon in its three sizes: width, height, then the pixels of each.
+    const std::vector<long> icon = Property32(d, velmo->form(), "_NET_WM_ICON");
+    std::vector<long> sizes;
+    for (std::size_t at = 0; at + 1 < icon.size();
+         at += 2 + static_cast<std::size_t>(icon[at] * icon[at + 1])) {
+        sizes.push_back(icon[at]);
+    }
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ(sizes, (std::vector<long>{16, 32, 48}));
+
+    // Form_Load placed the window where it already was; a moment later it still is.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(velmo->Frame(), frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dpi, Placement,
+    ::testing::Values(PlacementCase{"At96",
+                                    96,
+                                    {133, 191, 376, 185},
+                                    {{8, 80, 361, 41}, {8, 144, 161, 33}, {216, 144, 153, 33}}},
+                      PlacementCase{"At120",
+                                    120,
+                                    {166, 239, 470, 231},
+                                    {{10, 100, 451, 51}, {10, 180, 201, 41}, {270, 180, 191, 41}}}),
+    [](const auto& row) { return row.param.name; });
+
+// ---- Use, on one running velmo ------------------------------------------------------------
+
+// One velmo under one server for the whole suite.
+class Use : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        velmo_ = VelmoSession::Start({}, &error).release();
+        start_error_ = new std::string(error);
+    }
+    static void TearDownTestSuite() {
+        delete velmo_;
+        velmo_ = nullptr;
+        delete start_error_;
+    }
+    void SetUp() override { ASSERT_NE(velmo_, nullptr) << *start_error_; }
+
+    static VelmoSession* velmo_;
+    static std::string* start_error_;
+};
+VelmoSession* Use::velmo_ = nullptr;
+std::string* Use::start_error_ = nullptr;
+
+// Where the pointer goes: foreign windows made for each case, bare root, or a place on Form1.
+enum class Where { A, B, J, Root, Text1, WriteButton, CaptureButton, Label1 };
+
+const std::map<Where, std::string> kForeignTitles = {
+    {Where::A, "Alpha"},
+    {Where::B, "Bravo"},
+    {Where::J, "日本語の題 <b>太字</b> &amp; R&D \"引用\" 'x'"},
+};
+
+struct Step {
+    Where where;
+    unsigned long key;  // XK_Return, XK_Escape, or 0 for a click of mouse button 1
+};
+
+struct UseCase {
+    const char* name;
+    const char* typed;  // into an emptied Text1; "\t" is the Tab key
+    std::vector<Step> steps;
+    std::map<Where, std::string> expected;  // titles that change; every other one stays
+};
+
+void PrintTo(const UseCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class UseCases : public Use, public ::testing::WithParamInterface<UseCase> {};
+
+TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
+    const UseCase& row = GetParam();
+    XSession& x = velmo_->x();
+    std::map<Where, XWindow> windows = {
+        {Where::A, x.CreateClient(600, 100, 240, 160, kForeignTitles.at(Where::A))},
+        {Where::B, x.CreateClient(600, 400, 240, 160, kForeignTitles.at(Where::B))},
+        {Where::J, x.CreateClient(900, 100, 240, 160, kForeignTitles.at(Where::J))},
+    };
+    const std::map<Where, std::pair<int, int>> points = {
+        {Where::A, {700, 180}},
+        {Where::B, {700, 480}},
+        {Where::J, {1000, 180}},
+        {Where::Root, {1200, 1000}},
+        {Where::Text1, {velmo_->RootX(180), velmo_->RootY(100)}},
+        {Where::WriteButton, {velmo_->RootX(88), velmo_->RootY(160)}},
+        {Where::CaptureButton, {velmo_->RootX(292), velmo_->RootY(160)}},
+        {Where::Label1, {velmo_->RootX(180), velmo_->RootY(16)}},
+    };
+    const XWindow write_button = [&] {
+        for (XWindow child : velmo_->Children()) {
+            if (velmo_->Geometry(child).x == 8 && velmo_->Geometry(child).y == 144) {
+                return child;
+            }
+        }
+        return XWindow{0};
+    }();
+    windows[Where::WriteButton] = write_button;
+    std::map<Where, std::string> before;
+    for (const auto& [where, window] : windows) {
+        before[where] = x.NetWmName(window);
+    }
+
+    // A click into Text1 activates Form1 (the new windows took the focus) and focuses Text1.
+    const auto [text1_x, text1_y] = points.at(Where::Text1);
+    ASSERT_TRUE(velmo_->ClickToFocus(text1_x, text1_y));
+    velmo_->TapControl(XK_a);
+    x.TapKey(XK_BackSpace);
+    velmo_->Type(row.typed);
+    for (const Step& step : row.steps) {
+        const auto [px, py] = points.at(step.where);
+        velmo_->RestPointer(px, py);
+        if (step.key == 0) {
+            x.Click();
+            // Openbox holds the pointer for a moment on a click: a move right after it would
+            // come before the release and drag the pointer off the button.
+            std::this_thread::sleep_for(200ms);
+        } else {
+            x.TapKey(step.key);
+        }
+    }
+
+    const auto title = [&](Where where) {
+        const auto expected = row.expected.find(where);
+        return expected != row.expected.end() ? expected->second : before.at(where);
+    };
+    WaitUntil(
+        [&] {
+            return std::all_of(windows.begin(), windows.end(), [&](const auto& w) {
+                return x.NetWmName(w.second) == title(w.first);
+            });
+        },
+        2s);
+    std::this_thread::sleep_for(200ms);
+    for (const auto& [where, window] : windows) {
+        EXPECT_EQ(x.NetWmName(window), title(where)) << "window " << static_cast<int>(where);
+    }
+    EXPECT_EQ(x.NetWmName(velmo_->form()), kCaption);
+
+    for (const auto& [where, window] : windows) {
+        if (where != Where::WriteButton) {
+            XDestroyWindow(x.display(), window);
+        }
+    }
+    XSync(x.display(), False);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UseCases,
+    ::testing::Values(
+        UseCase{"EnterWritesTheTypedTextIntoTheWindowUnderThePointer",
+                "typed title",
+                {{Where::A, XK_Return}},
+                {{Where::A, "typed title"}}},
+        UseCase{"EscapeCapturesATitleThatEnterWritesElsewhereByteForByte",
+                "",
+                {{Where::J, XK_Escape}, {Where::B, XK_Return}},
+                {{Where::B, kForeignTitles.at(Where::J)}}},
+        UseCase{
+            "TabLeavesTheFocusInText1", "ab\tcd", {{Where::A, XK_Return}}, {{Where::A, "abcd"}}},
+        // The click copies the capture button's own caption (its window is then the target) and
+        // leaves the focus on it; Enter still writes.
+        UseCase{"EnterWritesWhileAButtonHoldsTheFocus",
+                "x",
+                {{Where::CaptureButton, 0}, {Where::A, XK_Return}},
+                {{Where::A, "取り込み"}}},
+        UseCase{"AClickOnTheWriteButtonSetsItsOwnCaption",
+                "new caption",
+                {{Where::WriteButton, 0}},
+                {{Where::WriteButton, "new caption"}}},
+        // The labels are painted by Form1, so over a label the target is Form1 itself.
+        UseCase{"OverALabelTheTargetIsForm1",
+                "",
+                {{Where::Label1, XK_Escape}, {Where::A, XK_Return}},
+                {{Where::A, kCaption}}},
+        UseCase{"WritingOverTheBareRootChangesNothing", "zz", {{Where::Root, XK_Return}}, {}}),
+    [](const auto& row) { return row.param.name; });
+
+TEST_F(Use, Form1StaysAboveAWindowActivatedAfterIt) {
+    XSession& x = velmo_->x();
+    Display* d = x.display();
+    const XWindow other = x.CreateClient(100, 150, 600, 400, "Covering window");
+    XEvent activate{};
+    activate.xclient.type = ClientMessage;
+    activate.xclient.window = other;
+    activate.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    activate.xclient.format = 32;
+    activate.xclient.data.l[0] = 2;  // from a pager: the window manager obeys
+    activate.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, x.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &activate);
+    XSync(d, False);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto active = Property32(d, x.root(), "_NET_ACTIVE_WINDOW");
+            return active.size() == 1 && static_cast<XWindow>(active[0]) == other;
+        },
+        3s));
+
+    const std::vector<long> stacking = Property32(d, x.root(), "_NET_CLIENT_LIST_STACKING");
+    const auto position = [&](XWindow w) {
+        return std::find(stacking.begin(), stacking.end(), static_cast<long>(w)) - stacking.begin();
+    };
+    EXPECT_GT(position(velmo_->form()), position(other)) << "bottom to top";
+    const std::vector<std::string> state = AtomNames(d, velmo_->form(), "_NET_WM_STATE");
+    EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), state.end());
+    XDestroyWindow(d, other);
+    XSync(d, False);
+}
+
+// ---- Start and end -----------------------------------------------------------------------
+
+struct LifeCase {
+    const char* name;
+    std::vector<std::string> env;
+    bool with_display;  // a server with openbox runs; Form1 is then closed through openbox
+    int status;
+};
+
+void PrintTo(const LifeCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Life : public ::testing::TestWithParam<LifeCase> {};
+
+TEST_P(Life, EndsWithTheRightStatusAndSaysWhyWhenItCannotStart) {
+    const LifeCase& row = GetParam();
+    if (row.with_display) {
+        std::string error;
+        auto session = VelmoSession::Start({}, &error, row.env);
+        ASSERT_NE(session, nullptr) << error;
+        Display* d = session->x().display();
+        XEvent close{};
+        close.xclient.type = ClientMessage;
+        close.xclient.window = session->form();
+        close.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
+        close.xclient.format = 32;
+        close.xclient.data.l[0] = CurrentTime;
+        close.xclient.data.l[1] = 2;  // from a pager
+        XSendEvent(d, session->x().root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &close);
+        XSync(d, False);
+        EXPECT_EQ(session->velmo().Wait(5s), row.status);
+        return;
+    }
+    auto velmo = StartVelmo(row.env);
+    EXPECT_EQ(velmo->Wait(10s), row.status);
+    const std::string message = velmo->Stderr();
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_NE(message.find("X display"), std::string::npos) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Life,
+    ::testing::Values(
+        // Asked for Wayland, it still runs on X (XWayland under a Wayland session).
+        LifeCase{"ClosedThroughTheWindowManager",
+                 {"WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland"},
+                 true,
+                 0},
+        LifeCase{"NoDisplay", {"DISPLAY="}, false, 1},
+        LifeCase{"DisplayWithNoServer", {"DISPLAY=:65000"}, false, 1},
+        LifeCase{"WaylandSessionWithoutX",
+                 {"DISPLAY=:65000", "WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland"},
+                 false,
+                 1}),
+    [](const auto& row) { return row.param.name; });
+
+}  // namespace

@@ -1,0 +1,178 @@
+#include "tests/e2e/velmo_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <time.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+std::vector<long> Property32(Display* display, XWindow window, const char* name) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<long> values;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1 << 20, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32) {
+        const long* items = reinterpret_cast<const long*>(data);
+        values.assign(items, items + count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return values;
+}
+
+std::vector<std::string> AtomNames(Display* display, XWindow window, const char* name) {
+    std::vector<std::string> names;
+    for (long atom : Property32(display, window, name)) {
+        char* atom_name = XGetAtomName(display, static_cast<Atom>(atom));
+        names.emplace_back(atom_name != nullptr ? atom_name : "");
+        XFree(atom_name);
+    }
+    return names;
+}
+
+std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
+    return std::make_unique<Process>(
+        Process::Options{{VELMO_PATH}, env, std::filesystem::temp_directory_path().string()});
+}
+
+namespace {
+
+// Form1 is the client window whose _NET_WM_PID is velmo's process id.
+XWindow FindForm(Display* display, pid_t pid) {
+    for (long window : Property32(display, DefaultRootWindow(display), "_NET_CLIENT_LIST")) {
+        const std::vector<long> owner =
+            Property32(display, static_cast<Window>(window), "_NET_WM_PID");
+        if (owner.size() == 1 && owner[0] == pid) {
+            return static_cast<XWindow>(window);
+        }
+    }
+    return 0;
+}
+
+// Windows vanish while the test looks at them (openbox's own, the test's); their errors are no
+// failure of the program under test and must not end the test process.
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+bool IsAbove(Display* display, XWindow window) {
+    const std::vector<std::string> state = AtomNames(display, window, "_NET_WM_STATE");
+    return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
+}
+
+}  // namespace
+
+std::unique_ptr<VelmoSession> VelmoSession::Start(const XSession::Options& options,
+                                                  std::string* error,
+                                                  const std::vector<std::string>& env) {
+    std::unique_ptr<VelmoSession> session(new VelmoSession);
+    session->x_ = XSession::Start(options, error);
+    if (session->x_ == nullptr) {
+        return nullptr;
+    }
+    XSetErrorHandler(IgnoreXErrors);
+    session->velmo_ = StartVelmo(env);
+    Display* d = session->x_->display();
+    const bool loaded = WaitUntil(
+        [&] {
+            session->form_ = FindForm(d, session->velmo_->pid());
+            return !session->velmo_->Running() ||
+                   (session->form_ != 0 && IsAbove(d, session->form_));
+        },
+        15s);
+    if (!loaded || !session->velmo_->Running()) {
+        *error = "velmo did not lift Form1 above the other windows; its output: " +
+                 session->velmo_->Stderr();
+        return nullptr;
+    }
+    return session;
+}
+
+XRect VelmoSession::Client() const {
+    Display* d = x_->display();
+    Window root = 0, child = 0;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    XGetGeometry(d, form_, &root, &x, &y, &width, &height, &border, &depth);
+    XTranslateCoordinates(d, form_, root, 0, 0, &x, &y, &child);
+    return {x, y, static_cast<int>(width), static_cast<int>(height)};
+}
+
+XRect VelmoSession::Frame() const {
+    const XRect client = Client();
+    const std::vector<long> extents = Property32(x_->display(), form_, "_NET_FRAME_EXTENTS");
+    if (extents.size() != 4) {
+        return client;
+    }
+    // left, right, top, bottom
+    return {client.x - static_cast<int>(extents[0]), client.y - static_cast<int>(extents[2]),
+            client.width + static_cast<int>(extents[0] + extents[1]),
+            client.height + static_cast<int>(extents[2] + extents[3])};
+}
+
+std::vector<XWindow> VelmoSession::Children() const {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    std::vector<XWindow> windows;
+    if (XQueryTree(x_->display(), form_, &root, &parent, &children, &count) != 0) {
+        windows.assign(children, children + count);
+    }
+    if (children != nullptr) {
+        XFree(children);
+    }
+    return windows;
+}
+
+XRect VelmoSession::Geometry(XWindow child) const {
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    XGetGeometry(x_->display(), child, &root, &x, &y, &width, &height, &border, &depth);
+    return {x, y, static_cast<int>(width), static_cast<int>(height)};
+}
+
+void VelmoSession::RestPointer(int x, int y) {
+    x_->MovePointer(x, y);
+    // Timer1 ticks every 100 ms; three ticks leave room for a busy machine.
+    std::this_thread::sleep_for(350ms);
+}
+
+bool VelmoSession::ClickToFocus(int x, int y) {
+    RestPointer(x, y);
+    x_->Click();
+    return WaitUntil(
+        [this] {
+            Window focus = 0;
+            int revert = 0;
+            XGetInputFocus(x_->display(), &focus, &revert);
+            return focus == form_;
+        },
+        3s);
+}
+
+void VelmoSession::Type(const std::string& keys) {
+    for (char c : keys) {
+        x_->TapKey(c == '\t' ? XK_Tab : static_cast<unsigned long>(static_cast<unsigned char>(c)));
+    }
+    std::this_thread::sleep_for(50ms);
+}
+
+void VelmoSession::TapControl(unsigned long key) {
+    Display* d = x_->display();
+    const KeyCode control = XKeysymToKeycode(d, XK_Control_L);
+    XTestFakeKeyEvent(d, control, True, CurrentTime);
+    x_->TapKey(key);
+    XTestFakeKeyEvent(d, control, False, CurrentTime);
+    XSync(d, False);
+}
