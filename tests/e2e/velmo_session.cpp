@@ -45,10 +45,7 @@ std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
         Process::Options{{VELMO_PATH}, env, std::filesystem::temp_directory_path().string()});
 }
 
-namespace {
-
-// Form1 is the client window whose _NET_WM_PID is velmo's process id.
-XWindow FindForm(Display* display, pid_t pid) {
+XWindow FindClientOf(Display* display, pid_t pid) {
     for (long window : Property32(display, DefaultRootWindow(display), "_NET_CLIENT_LIST")) {
         const std::vector<long> owner =
             Property32(display, static_cast<Window>(window), "_NET_WM_PID");
@@ -58,6 +55,8 @@ XWindow FindForm(Display* display, pid_t pid) {
     }
     return 0;
 }
+
+namespace {
 
 // Windows vanish while the test looks at them (openbox's own, the test's); their errors are no
 // failure of the program under test and must not end the test process.
@@ -85,7 +84,7 @@ std::unique_ptr<VelmoSession> VelmoSession::Start(const XSession::Options& optio
     Display* d = session->x_->display();
     const bool loaded = WaitUntil(
         [&] {
-            session->form_ = FindForm(d, session->velmo_->pid());
+            session->form_ = FindClientOf(d, session->velmo_->pid());
             return !session->velmo_->Running() ||
                    (session->form_ != 0 && IsAbove(d, session->form_));
         },

@@ -54,6 +54,9 @@ class VelmoSession {
     XWindow form_ = 0;
 };
 
+// The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or 0.
+XWindow FindClientOf(Display* display, pid_t pid);
+
 // A window property of 32-bit items (CARDINAL, WINDOW, ATOM), empty if absent.
 std::vector<long> Property32(Display* display, XWindow window, const char* name);
 // The names of the atoms in an ATOM property such as _NET_WM_STATE.

@@ -1,0 +1,147 @@
+// What the running velmo costs: the time from exec to its first tick, and, with the pointer
+// resting on another window, its processor time and resident memory over a stretch of time.
+// Under a private Xvfb with openbox, as the end-to-end tests run it.
+#include <benchmark/benchmark.h>
+
+#include "tests/e2e/velmo_session.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// Label2's inside at 96 dpi, in Form1's client coordinates: blank until the first tick has
+// shown the title of the window under the pointer.
+bool Label2ShowsText(Display* d, XWindow form) {
+    XImage* image = XGetImage(d, form, 9, 33, 359, 39, AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        return false;
+    }
+    const unsigned long background = XGetPixel(image, 0, 0);
+    bool text = false;
+    for (int y = 0; y < image->height && !text; ++y) {
+        for (int x = 0; x < image->width && !text; ++x) {
+            text = XGetPixel(image, x, y) != background;
+        }
+    }
+    XDestroyImage(image);
+    return text;
+}
+
+// A session with a foreign window under the resting pointer.
+std::unique_ptr<XSession> SessionWithPointerOnAWindow(benchmark::State& state) {
+    std::string error;
+    auto session = XSession::Start({}, &error);
+    if (session == nullptr) {
+        state.SkipWithError(error.c_str());
+        return nullptr;
+    }
+    XSetErrorHandler(IgnoreXErrors);
+    session->CreateClient(700, 500, 300, 200, "Resting on this window");
+    session->MovePointer(850, 600);
+    return session;
+}
+
+void StartToFirstTick(benchmark::State& state) {
+    auto session = SessionWithPointerOnAWindow(state);
+    if (session == nullptr) {
+        return;
+    }
+    Display* d = session->display();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        auto velmo = StartVelmo();
+        XWindow form = 0;
+        const bool ticked = WaitUntil(
+            [&] {
+                form = form != 0 ? form : FindClientOf(d, velmo->pid());
+                return form != 0 && Label2ShowsText(d, form);
+            },
+            10s);
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!ticked) {
+            state.SkipWithError("no tick within 10 s");
+            return;
+        }
+        velmo->Stop();
+    }
+}
+BENCHMARK(StartToFirstTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Processor time (user + system) of a process so far, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    // The fields after the command name, which ends with the last ')'.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int number = 3; fields >> field; ++number) {
+        if (number == 14) {
+            utime = std::stol(field);
+        } else if (number == 15) {
+            stime = std::stol(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ResidentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmRSS:")) {
+            return std::stod(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+// Arg: seconds to watch velmo, after it has run for a few seconds.
+void RestingOnAWindow(benchmark::State& state) {
+    auto session = SessionWithPointerOnAWindow(state);
+    if (session == nullptr) {
+        return;
+    }
+    for (auto _ : state) {
+        auto velmo = StartVelmo();
+        std::this_thread::sleep_for(5s);
+        const pid_t pid = velmo->pid();
+        const double cpu_before = CpuSeconds(pid);
+        const double rss_before = ResidentKiB(pid);
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(state.range(0)));
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        const double cpu = CpuSeconds(pid) - cpu_before;
+        const double rss_after = ResidentKiB(pid);
+        state.SetIterationTime(elapsed);
+        state.counters["cpu_percent"] = 100 * cpu / elapsed;
+        state.counters["rss_MiB"] = rss_after / 1024;
+        state.counters["rss_growth_KiB"] = rss_after - rss_before;
+        velmo->Stop();
+    }
+}
+BENCHMARK(RestingOnAWindow)
+    ->Arg(30)
+    ->Arg(600)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
