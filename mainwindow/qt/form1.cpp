@@ -29,6 +29,16 @@ std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+// Qt reads "[*]" in a window title as the place of the document-modified mark, and "[*][*]"
+// as the text "[*]"; doubling every one keeps written titles exactly as they were written.
+QString AsWindowTitle(const std::string& text) {
+    return FromUtf8(text).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+
+std::string FromWindowTitle(QString title) {
+    return ToUtf8(title.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]")));
+}
+
 QRect PixelsOf(const layout::Control& control, int dpi) {
     const layout::PixelRect r = layout::ToPixels(control, dpi);
     return {r.left, r.top, r.width, r.height};
@@ -90,7 +100,7 @@ Form1::Form1(X11WindowSystem& windows)
                new QPushButton(FromUtf8(layout::kCaptureButton.initial_text), this)},
       Timer1(new QTimer(this)),
       frame_poll_(new QTimer(this)) {
-    setWindowTitle(FromUtf8(layout::kCaption));
+    setWindowTitle(AsWindowTitle(std::string(layout::kCaption)));
     QIcon icon;
     for (const char* size : {"16", "32", "48"}) {
         icon.addFile(QString(":/icons/velmo-%1.png").arg(size));
@@ -127,12 +137,13 @@ Form1::Form1(X11WindowSystem& windows)
 }
 
 void Form1::DeclareOwnWindows() {
-    // winId() makes each of them a native window; the application attribute
-    // AA_DontCreateNativeWidgetSiblings keeps the painted labels out of the X window tree.
-    windows_.DeclareOwnWindow(static_cast<HWND>(winId()),
-                              {[this] { return ToUtf8(windowTitle()); },
-                               [this](const std::string& text) { setWindowTitle(FromUtf8(text)); },
-                               [this] { repaint(); }});
+    // winId() makes each of them a native window (and, with AA_DontCreateNativeWidgetSiblings
+    // set, nothing else); the labels are painted by Form1 and have no window.
+    windows_.DeclareOwnWindow(
+        static_cast<HWND>(winId()),
+        {[this] { return FromWindowTitle(windowTitle()); },
+         [this](const std::string& text) { setWindowTitle(AsWindowTitle(text)); },
+         [this] { repaint(); }});
     windows_.DeclareOwnWindow(static_cast<HWND>(Text1->winId()),
                               {[this] { return ToUtf8(Text1->text()); },
                                [this](const std::string& text) { Text1->setText(FromUtf8(text)); },

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 struct XRect {
     int x, y, width, height;
     friend bool operator==(const XRect&, const XRect&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const XRect& r) {
+        return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
+    }
 };
 
 // A new velmo process with `env` added to the environment, its output kept for the test.
