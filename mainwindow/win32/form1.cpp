@@ -92,11 +92,14 @@ bool Form1::Create(HINSTANCE instance) {
                   layout::TwipsToPixels(layout::kClientHeight, dpi_)};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
     const std::wstring caption = Utf8ToWide(layout::kCaption);
-    CreateWindowExW(kExStyle, kClassName, caption.c_str(), kStyle,
-                    layout::TwipsToPixels(layout::kFormLeft, dpi_),
-                    layout::TwipsToPixels(layout::kFormTop, dpi_), frame.right - frame.left,
-                    frame.bottom - frame.top, nullptr, nullptr, instance, this);
-    return hwnd_ != nullptr;
+    HWND created =
+        CreateWindowExW(kExStyle, kClassName, caption.c_str(), kStyle,
+                        layout::TwipsToPixels(layout::kFormLeft, dpi_),
+                        layout::TwipsToPixels(layout::kFormTop, dpi_), frame.right - frame.left,
+                        frame.bottom - frame.top, nullptr, nullptr, instance, this);
+    // hwnd_ is set as the window is being made; a window whose creation failed is gone.
+    hwnd_ = created;
+    return created != nullptr;
 }
 
 void Form1::StartTimer1() {
