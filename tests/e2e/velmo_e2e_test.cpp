@@ -150,15 +150,11 @@ TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
         {Where::CaptureButton, {velmo_->RootX(292), velmo_->RootY(160)}},
         {Where::Label1, {velmo_->RootX(180), velmo_->RootY(16)}},
     };
-    const XWindow write_button = [&] {
-        for (XWindow child : velmo_->Children()) {
-            if (velmo_->Geometry(child).x == 8 && velmo_->Geometry(child).y == 144) {
-                return child;
-            }
+    for (XWindow child : velmo_->Children()) {
+        if (velmo_->Geometry(child) == XRect{8, 144, 161, 33}) {
+            windows[Where::WriteButton] = child;
         }
-        return XWindow{0};
-    }();
-    windows[Where::WriteButton] = write_button;
+    }
     windows[Where::Form1] = velmo_->form();
     std::map<Where, std::string> before;
     for (const auto& [where, window] : windows) {
@@ -248,15 +244,7 @@ TEST_F(Use, Form1StaysAboveAWindowActivatedAfterIt) {
     XSession& x = velmo_->x();
     Display* d = x.display();
     const XWindow other = x.CreateClient(100, 150, 600, 400, "Covering window");
-    XEvent activate{};
-    activate.xclient.type = ClientMessage;
-    activate.xclient.window = other;
-    activate.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
-    activate.xclient.format = 32;
-    activate.xclient.data.l[0] = 2;  // from a pager: the window manager obeys
-    activate.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, x.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &activate);
-    XSync(d, False);
+    AskWindowManager(d, other, "_NET_ACTIVE_WINDOW");
     ASSERT_TRUE(WaitUntil(
         [&] {
             const auto active = Property32(d, x.root(), "_NET_ACTIVE_WINDOW");
@@ -296,17 +284,7 @@ TEST_P(Life, EndsWithTheRightStatusAndSaysWhyWhenItCannotStart) {
         std::string error;
         auto session = VelmoSession::Start({}, &error, row.env);
         ASSERT_NE(session, nullptr) << error;
-        Display* d = session->x().display();
-        XEvent close{};
-        close.xclient.type = ClientMessage;
-        close.xclient.window = session->form();
-        close.xclient.message_type = XInternAtom(d, "_NET_CLOSE_WINDOW", False);
-        close.xclient.format = 32;
-        close.xclient.data.l[0] = CurrentTime;
-        close.xclient.data.l[1] = 2;  // from a pager
-        XSendEvent(d, session->x().root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
-                   &close);
-        XSync(d, False);
+        AskWindowManager(session->x().display(), session->form(), "_NET_CLOSE_WINDOW");
         EXPECT_EQ(session->velmo().Wait(5s), row.status);
         return;
     }

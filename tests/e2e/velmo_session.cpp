@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -43,6 +44,21 @@ std::vector<std::string> AtomNames(Display* display, XWindow window, const char*
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
     return std::make_unique<Process>(
         Process::Options{{VELMO_PATH}, env, std::filesystem::temp_directory_path().string()});
+}
+
+void AskWindowManager(Display* display, XWindow window, const char* message) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, message, False);
+    event.xclient.format = 32;
+    const bool activate = std::string_view(message) == "_NET_ACTIVE_WINDOW";
+    // The source indication (2, a pager) and the time sit in different places in the two.
+    event.xclient.data.l[activate ? 0 : 1] = 2;
+    event.xclient.data.l[activate ? 1 : 0] = CurrentTime;
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(display, False);
 }
 
 XWindow FindClientOf(Display* display, pid_t pid) {

@@ -61,6 +61,10 @@ class VelmoSession {
 // The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or 0.
 XWindow FindClientOf(Display* display, pid_t pid);
 
+// Asks the window manager, as a pager would, for `message` (_NET_ACTIVE_WINDOW,
+// _NET_CLOSE_WINDOW) on `window`.
+void AskWindowManager(Display* display, XWindow window, const char* message);
+
 // A window property of 32-bit items (CARDINAL, WINDOW, ATOM), empty if absent.
 std::vector<long> Property32(Display* display, XWindow window, const char* name);
 // The names of the atoms in an ATOM property such as _NET_WM_STATE.
