@@ -2,7 +2,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <time.h>
 
@@ -181,13 +180,4 @@ void VelmoSession::Type(const std::string& keys) {
         x_->TapKey(c == '\t' ? XK_Tab : static_cast<unsigned long>(static_cast<unsigned char>(c)));
     }
     std::this_thread::sleep_for(50ms);
-}
-
-void VelmoSession::TapControl(unsigned long key) {
-    Display* d = x_->display();
-    const KeyCode control = XKeysymToKeycode(d, XK_Control_L);
-    XTestFakeKeyEvent(d, control, True, CurrentTime);
-    x_->TapKey(key);
-    XTestFakeKeyEvent(d, control, False, CurrentTime);
-    XSync(d, False);
 }

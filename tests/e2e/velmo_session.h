@@ -49,8 +49,6 @@ class VelmoSession {
     bool ClickToFocus(int x, int y);
     // Types lowercase ASCII letters, digits, blanks and tabs.
     void Type(const std::string& keys);
-    // Presses `key` with Control held down.
-    void TapControl(unsigned long key);
 
   private:
     std::unique_ptr<XSession> x_;
