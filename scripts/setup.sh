@@ -8,7 +8,7 @@ mode="${1:-test}"
 if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 
-build_pkgs=(cmake ninja-build g++ pkg-config file
+build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   libx11-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)

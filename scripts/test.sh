@@ -6,16 +6,34 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
 
+passed=0
+failed=0
+status=0
+# Runs one ctest preset and adds its counts to the totals.
+run_ctest() {
+    local preset=$1 junit
+    junit="$PWD/build/$preset/results.xml"
+    ctest --preset "$preset" --output-junit "$junit" || status=1
+    local tests failures
+    tests=$(grep -o -m1 'tests="[0-9]*"' "$junit" | grep -o '[0-9]*' || echo 0)
+    failures=$(grep -o -m1 'failures="[0-9]*"' "$junit" | grep -o '[0-9]*' || echo 0)
+    passed=$((passed + tests - failures))
+    failed=$((failed + failures))
+}
+
 cmake --preset linux-asan
 cmake --build --preset linux-asan
-ctest --preset linux-asan
+run_ctest linux-asan
 
 cmake --preset linux
 cmake --build --preset linux
-ctest --preset linux
+run_ctest linux
 
 cmake --preset windows
 cmake --build --preset windows
 if [ -x scripts/test-windows.sh ]; then
-    scripts/test-windows.sh
+    scripts/test-windows.sh || status=1
 fi
+
+echo "ctest: $passed passed, $failed failed"
+exit $status

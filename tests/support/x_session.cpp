@@ -1,0 +1,249 @@
+#include "tests/support/x_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Reads the display number Xvfb writes to -displayfd once it accepts connections.
+std::string ReadDisplayNumber(int fd, std::chrono::milliseconds timeout) {
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char c = 0;
+        if (read(fd, &c, 1) != 1) {
+            break;
+        }
+        if (c == '\n') {
+            return number;
+        }
+        number += c;
+    }
+    return {};
+}
+
+unsigned char* GetProperty(Display* d, Window w, const char* name, Atom* type, unsigned long* n) {
+    int format = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    *n = 0;
+    *type = None;
+    if (XGetWindowProperty(d, w, XInternAtom(d, name, False), 0, 1 << 24, False, AnyPropertyType,
+                           type, &format, n, &after, &data) != Success) {
+        return nullptr;
+    }
+    return data;
+}
+
+bool HasProperty(Display* d, Window w, const char* name) {
+    Atom type = None;
+    unsigned long n = 0;
+    unsigned char* data = GetProperty(d, w, name, &type, &n);
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return type != None;
+}
+
+int IgnoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+bool WindowManagerAnnounced(Display* d) {
+    Atom type = None;
+    unsigned long n = 0;
+    unsigned char* data =
+        GetProperty(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", &type, &n);
+    bool ok = false;
+    if (data != nullptr && type == XA_WINDOW && n == 1) {
+        const Window check = *reinterpret_cast<Window*>(data);
+        // The check window must exist and point to itself.
+        auto old = XSetErrorHandler(IgnoreErrors);
+        Atom t2 = None;
+        unsigned long n2 = 0;
+        unsigned char* self = GetProperty(d, check, "_NET_SUPPORTING_WM_CHECK", &t2, &n2);
+        XSync(d, False);
+        XSetErrorHandler(old);
+        ok = self != nullptr && n2 == 1 && *reinterpret_cast<Window*>(self) == check;
+        if (self != nullptr) {
+            XFree(self);
+        }
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return ok;
+}
+
+// Openbox announces itself a moment before it manages windows, and a window mapped in between
+// stays unmanaged for good; so a probe window is mapped until one of them gets WM_STATE.
+bool WindowManagerManages(Display* d) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const Window probe = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(d, probe);
+        XSync(d, False);
+        const bool managed = WaitUntil([&] { return HasProperty(d, probe, "WM_STATE"); }, 300ms);
+        XDestroyWindow(d, probe);
+        XSync(d, False);
+        if (managed) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<XSession> XSession::Start(const Options& options, std::string* error) {
+    std::unique_ptr<XSession> session(new XSession);
+    int fds[2];
+    if (pipe(fds) != 0) {
+        *error = "pipe failed";
+        return nullptr;
+    }
+    const std::string screen =
+        std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+    session->server_ = std::make_unique<Process>(Process::Options{
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-dpi",
+         std::to_string(options.dpi), "-nolisten", "tcp", "-noreset", "+extension", "XTEST"},
+        {},
+        {}});
+    close(fds[1]);
+    const std::string number = ReadDisplayNumber(fds[0], 15s);
+    close(fds[0]);
+    if (number.empty()) {
+        *error = "Xvfb did not start (is the xvfb package installed?)";
+        return nullptr;
+    }
+    session->display_name_ = ":" + number;
+    setenv("DISPLAY", session->display_name_.c_str(), 1);
+
+    session->display_ = XOpenDisplay(session->display_name_.c_str());
+    if (session->display_ == nullptr) {
+        *error = "cannot connect to " + session->display_name_;
+        return nullptr;
+    }
+    Display* d = session->display_;
+    const std::string resources = "Xft.dpi:\t" + std::to_string(options.dpi) + "\n";
+    XChangeProperty(d, DefaultRootWindow(d), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(resources.data()),
+                    static_cast<int>(resources.size()));
+    XSync(d, False);
+
+    if (options.window_manager) {
+        session->window_manager_ = std::make_unique<Process>(Process::Options{
+            {"openbox", "--sm-disable"}, {"DISPLAY=" + session->display_name_}, {}});
+        if (!WaitUntil([d] { return WindowManagerAnnounced(d); }, 15s)) {
+            *error = "openbox did not announce itself (is the openbox package installed?)";
+            return nullptr;
+        }
+        if (!WindowManagerManages(d)) {
+            *error = "openbox does not manage new windows";
+            return nullptr;
+        }
+    }
+    return session;
+}
+
+XSession::~XSession() {
+    if (display_ != nullptr) {
+        XCloseDisplay(display_);
+    }
+    window_manager_.reset();
+    server_.reset();
+}
+
+XWindow XSession::root() const {
+    return DefaultRootWindow(display_);
+}
+
+void XSession::MovePointer(int x, int y) {
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    XSync(display_, False);
+}
+
+void XSession::TapKey(unsigned long keysym) {
+    const KeyCode code = XKeysymToKeycode(display_, keysym);
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    XSync(display_, False);
+}
+
+void XSession::Click(unsigned int button) {
+    XTestFakeButtonEvent(display_, button, True, CurrentTime);
+    XTestFakeButtonEvent(display_, button, False, CurrentTime);
+    XSync(display_, False);
+}
+
+XWindow XSession::CreateClient(int x, int y, int width, int height, const std::string& title) {
+    Display* d = display_;
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = WhitePixel(d, DefaultScreen(d));
+    const Window w =
+        XCreateWindow(d, root(), x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                      0, CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &attributes);
+    // Ask the window manager to keep the requested position.
+    XSizeHints hints{};
+    hints.flags = USPosition | PPosition;
+    hints.x = x;
+    hints.y = y;
+    XSetWMNormalHints(d, w, &hints);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(title.data());
+    const int length = static_cast<int>(title.size());
+    XChangeProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False),
+                    XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace, bytes, length);
+    XChangeProperty(d, w, XA_WM_NAME, XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                    bytes, length);
+    XMapWindow(d, w);
+    XSync(d, False);
+    if (window_manager_) {
+        WaitUntil(
+            [&] {
+                return HasProperty(d, w, "WM_STATE") && HasProperty(d, w, "_NET_FRAME_EXTENTS");
+            },
+            5s);
+    }
+    return w;
+}
+
+std::string XSession::NetWmName(XWindow window) const {
+    Atom type = None;
+    unsigned long n = 0;
+    unsigned char* data = GetProperty(display_, window, "_NET_WM_NAME", &type, &n);
+    std::string name = data != nullptr ? std::string(reinterpret_cast<char*>(data), n) : "";
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return name;
+}
+
+std::string XSession::WmName(XWindow window, std::string* type_name) const {
+    Atom type = None;
+    unsigned long n = 0;
+    unsigned char* data = GetProperty(display_, window, "WM_NAME", &type, &n);
+    std::string name = data != nullptr ? std::string(reinterpret_cast<char*>(data), n) : "";
+    if (data != nullptr) {
+        XFree(data);
+    }
+    if (type_name != nullptr) {
+        char* atom_name = type != None ? XGetAtomName(display_, type) : nullptr;
+        *type_name = atom_name != nullptr ? atom_name : "";
+        if (atom_name != nullptr) {
+            XFree(atom_name);
+        }
+    }
+    return name;
+}
