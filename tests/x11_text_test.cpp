@@ -34,18 +34,24 @@ TEST_P(ValidUtf8Test, ReplacesEachIllFormedSequence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ValidUtf8Test,
-    ::testing::Values(
-        Utf8Row{"AsciiAndJapaneseAndEmojiPass", "a\xE6\x97\xA5\xF0\x9F\x98\x80", false,
-                "a\xE6\x97\xA5\xF0\x9F\x98\x80"},
-        Utf8Row{"LoneContinuationByte", "a\x80" "b", false, "a" + kBad + "b"},
-        Utf8Row{"OverlongSlash", "\xC0\xAF", false, kBad + kBad},
-        Utf8Row{"Surrogate", "\xED\xA0\x80", false, kBad + kBad + kBad},
-        Utf8Row{"BeyondU10FFFF", "\xF4\x90\x80\x80", false, kBad + kBad + kBad + kBad},
-        Utf8Row{"InvalidLeadByte", "\xF5", false, kBad},
-        Utf8Row{"CutOffInTheMiddleIsOneCharacter", "\xE6\x97" "a", false, kBad + "a"},
-        Utf8Row{"CutOffAtTheEnd", "a\xE6\x97", false, "a" + kBad},
-        Utf8Row{"CutOffAtTheEndOfAStartIsDropped", "a\xF0\x9F\x98", true, "a"},
-        Utf8Row{"BadByteAtTheEndOfAStartIsKept", "a\xFF", true, "a" + kBad}),
+    ::testing::Values(Utf8Row{"AsciiAndJapaneseAndEmojiPass", "a\xE6\x97\xA5\xF0\x9F\x98\x80",
+                              false, "a\xE6\x97\xA5\xF0\x9F\x98\x80"},
+                      Utf8Row{"LoneContinuationByte",
+                              "a\x80"
+                              "b",
+                              false, "a" + kBad + "b"},
+                      Utf8Row{"OverlongSlash", "\xC0\xAF", false, kBad + kBad},
+                      Utf8Row{"Surrogate", "\xED\xA0\x80", false, kBad + kBad + kBad},
+                      Utf8Row{"BeyondU10FFFF", "\xF4\x90\x80\x80", false,
+                              kBad + kBad + kBad + kBad},
+                      Utf8Row{"InvalidLeadByte", "\xF5", false, kBad},
+                      Utf8Row{"CutOffInTheMiddleIsOneCharacter",
+                              "\xE6\x97"
+                              "a",
+                              false, kBad + "a"},
+                      Utf8Row{"CutOffAtTheEnd", "a\xE6\x97", false, "a" + kBad},
+                      Utf8Row{"CutOffAtTheEndOfAStartIsDropped", "a\xF0\x9F\x98", true, "a"},
+                      Utf8Row{"BadByteAtTheEndOfAStartIsKept", "a\xFF", true, "a" + kBad}),
     RowName<Utf8Row>);
 
 struct PrefixRow {
@@ -99,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         CtextRow{"Latin1IsTheStartingRightHalf", "caf\xE9", false, "caf\xC3\xA9"},
         CtextRow{"Jis0208InTheRightHalf", "\x1B$)B\xC6\xFC\xCB\xDC", false,
                  "\xE6\x97\xA5\xE6\x9C\xAC"},
-        CtextRow{"Jis0208InTheLeftHalf", "\x1B$(BF|K\\\x1B(B!", false,
-                 "\xE6\x97\xA5\xE6\x9C\xAC!"},
+        CtextRow{"Jis0208InTheLeftHalf", "\x1B$(BF|K\\\x1B(B!", false, "\xE6\x97\xA5\xE6\x9C\xAC!"},
         CtextRow{"HalfWidthKatakana", "\x1B)I\xB1", false, "\xEF\xBD\xB1"},
         CtextRow{"JisRomanYen", "\x1B(J\\", false, "\xC2\xA5"},
         CtextRow{"Cyrillic", "\x1B-L\xB4", false, "\xD0\x94"},
@@ -108,19 +113,26 @@ INSTANTIATE_TEST_SUITE_P(
         CtextRow{"Ksc5601", "\x1B$)C\xC7\xD1", false, "\xED\x95\x9C"},
         CtextRow{"Utf8Segment", "a\x1B%G\xF0\x9F\x98\x80\x1B%@\xE9", false,
                  "a\xF0\x9F\x98\x80\xC3\xA9"},
-        CtextRow{"ExtendedSegment", "\x1B%/1\x80\x8Ciso8859-15\x02\xA4", false,
-                 "\xE2\x82\xAC"},
-        CtextRow{"UnknownExtendedSegment", "\x1B%/1\x80\x84xyz\x02\xA4!", false, kBad + "!"},
-        CtextRow{"DirectionMarksAreIgnored", "\x9B" "1]ab\x9B]", false, "ab"},
-        CtextRow{"ControlsOtherThanTabAndNewlineAreDropped", "a\x01\x85" "b\tc\n", false,
-                 "ab\tc\n"},
+        CtextRow{"ExtendedSegment", "\x1B%/1\x80\x8Ciso8859-15\x02\xA4", false, "\xE2\x82\xAC"},
+        CtextRow{"UnknownExtendedSegment", "\x1B%/1\x80\x85xyz\x02\xA4!", false, kBad + "!"},
+        CtextRow{"DirectionMarksAreIgnored",
+                 "\x9B"
+                 "1]ab\x9B]",
+                 false, "ab"},
+        CtextRow{"ControlsOtherThanTabAndNewlineAreDropped",
+                 "a\x01\x85"
+                 "b\tc\n",
+                 false, "ab\tc\n"},
         CtextRow{"UnknownSetGivesReplacements", "\x1B$)Z\xA1\xA1\xA1\xA1", false, kBad + kBad},
         CtextRow{"UnassignedJisCode", "\x1B$)B\xA9\xA1", false, kBad},
         CtextRow{"ByteOutsideA94Set", "\x1B$)B\xFF\xC6\xFC", false, kBad + "\xE6\x97\xA5"},
         CtextRow{"CutOffCharacter", "\x1B$)B\xC6\xFC\xCB", false, "\xE6\x97\xA5" + kBad},
         CtextRow{"CutOffCharacterOfAStart", "\x1B$)B\xC6\xFC\xCB", true, "\xE6\x97\xA5"},
         CtextRow{"CutOffEscapeOfAStart", "a\x1B$)", true, "a"},
-        CtextRow{"StrayEscapeIsDropped", "a\x1B\x01" "b", false, "ab"}),
+        CtextRow{"StrayEscapeIsDropped",
+                 "a\x1B\x01"
+                 "b",
+                 false, "ab"}),
     RowName<CtextRow>);
 
 struct RoundTripRow {
@@ -158,7 +170,10 @@ INSTANTIATE_TEST_SUITE_P(
     RowName<RoundTripRow>);
 
 TEST(CompoundTextEncode, DropsControlsItCannotCarry) {
-    EXPECT_EQ(Utf8ToCompoundText("a\x1B" "b\x7F" "c\xC2\x85"), "abc");
+    EXPECT_EQ(Utf8ToCompoundText("a\x1B"
+                                 "b\x7F"
+                                 "c\xC2\x85"),
+              "abc");
 }
 
 }  // namespace

@@ -196,23 +196,23 @@ std::string Bytes(std::initializer_list<unsigned> list) {
 // The character sets of COMPOUND_TEXT, each with the way to decode it.
 enum class Set : std::uint8_t {
     kAscii,
-    kLatin1,      // the right half of ISO 8859-1
-    kIso8859,     // the right half of another part of ISO 8859; `part` says which
-    kJisRoman,    // JIS X 0201, left half
-    kJisKana,     // JIS X 0201, right half
+    kLatin1,    // the right half of ISO 8859-1
+    kIso8859,   // the right half of another part of ISO 8859; `part` says which
+    kJisRoman,  // JIS X 0201, left half
+    kJisKana,   // JIS X 0201, right half
     kJis0208,
     kJis0212,
     kGb2312,
     kKsc5601,
-    kCns11643,    // `part` is the plane
-    kUnknown,     // designated, but not one this code decodes: each character becomes U+FFFD
+    kCns11643,  // `part` is the plane
+    kUnknown,   // designated, but not one this code decodes: each character becomes U+FFFD
 };
 
 struct Designation {
     Set set = Set::kAscii;
     int part = 0;
-    int size = 1;          // bytes per character
-    bool is_96 = false;    // 96 characters per byte (0x20..0x7F) rather than 94 (0x21..0x7E)
+    int size = 1;        // bytes per character
+    bool is_96 = false;  // 96 characters per byte (0x20..0x7F) rather than 94 (0x21..0x7E)
 };
 
 Designation OneByte94(char final) {
@@ -234,8 +234,8 @@ Designation OneByte96(char final) {
     }
     // The registered final bytes of the other parts of ISO 8859.
     static constexpr std::pair<char, int> kParts[] = {
-        {'B', 2},  {'C', 3},  {'D', 4},  {'L', 5},  {'G', 6},  {'F', 7},  {'H', 8},
-        {'M', 9},  {'V', 10}, {'T', 11}, {'Y', 13}, {'_', 14}, {'b', 15}, {'f', 16}};
+        {'B', 2}, {'C', 3},  {'D', 4},  {'L', 5},  {'G', 6},  {'F', 7},  {'H', 8},
+        {'M', 9}, {'V', 10}, {'T', 11}, {'Y', 13}, {'_', 14}, {'b', 15}, {'f', 16}};
     for (const auto& [f, part] : kParts) {
         if (f == final) {
             return {Set::kIso8859, part, 1, true};
@@ -316,8 +316,12 @@ void AppendInSet(const Designation& d, const unsigned char* b, std::string* out)
 // The iconv names of the encodings that extended segments name, by their segment names.
 const char* ExtendedSegmentCharset(std::string_view name) {
     static constexpr std::pair<std::string_view, const char*> kNames[] = {
-        {"iso8859-14", "ISO-8859-14"}, {"iso8859-15", "ISO-8859-15"}, {"big5-0", "BIG5"},
-        {"big5hkscs-0", "BIG5-HKSCS"}, {"gbk-0", "GBK"},              {"koi8-r", "KOI8-R"}};
+        {"iso8859-14", "ISO-8859-14"},
+        {"iso8859-15", "ISO-8859-15"},
+        {"big5-0", "BIG5"},
+        {"big5hkscs-0", "BIG5-HKSCS"},
+        {"gbk-0", "GBK"},
+        {"koi8-r", "KOI8-R"}};
     for (const auto& [n, charset] : kNames) {
         if (n == name) {
             return charset;
@@ -468,8 +472,9 @@ class CompoundTextDecoder {
         const std::string_view segment = s_.substr(i_, length);
         i_ += length;
         const std::size_t stx = segment.find('\x02');
-        const char* charset =
-            stx == std::string_view::npos ? nullptr : ExtendedSegmentCharset(segment.substr(0, stx));
+        const char* charset = stx == std::string_view::npos
+                                  ? nullptr
+                                  : ExtendedSegmentCharset(segment.substr(0, stx));
         if (charset == nullptr) {
             out_.append(kReplacement);
         } else {
@@ -507,7 +512,8 @@ bool DecodesTo(const Designation& d, std::string_view bytes, std::string_view ex
 // `ch` (one UTF-8 character, beyond U+00FF) in the first set that holds it exactly.
 std::optional<Encoded> EncodeInStandardSet(char32_t cp, std::string_view ch) {
     if (cp >= 0xFF61 && cp <= 0xFF9F) {
-        return Encoded{Set::kJisKana, "\x1B)I", std::string(1, static_cast<char>(0xA1 + (cp - 0xFF61)))};
+        return Encoded{Set::kJisKana, "\x1B)I",
+                       std::string(1, static_cast<char>(0xA1 + (cp - 0xFF61)))};
     }
     struct Candidate {
         const char* charset;

@@ -3,15 +3,18 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -31,6 +34,7 @@ constexpr UINT kSwpNoZOrder = 0x0004;
 // and how many windows it asks about at most: no window manager nests deeper than a few levels.
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxWindowsSearched = 4096;
+constexpr std::size_t kMaxCachedClients = 1024;
 
 // Bytes of a request that are not the property data (header and BIG-REQUESTS length).
 constexpr std::size_t kRequestOverhead = 64;
@@ -68,6 +72,12 @@ int OnIoError(Display* display) {
 void WatchForLostConnection(Display* display) {
     static const bool installed = [] {
         previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
+        // Writing to a connection the server has closed would otherwise end the process by
+        // SIGPIPE, silently; ignored, the write fails and the message above is given.
+        struct sigaction pipe {};
+        if (sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL) {
+            signal(SIGPIPE, SIG_IGN);
+        }
         return true;
     }();
     static_cast<void>(installed);
@@ -124,7 +134,9 @@ bool ToWindow(HWND handle, xcb_window_t* window) {
     return true;
 }
 
-bool InProtocolRange(long v) { return v >= INT16_MIN && v <= INT16_MAX; }
+bool InProtocolRange(long v) {
+    return v >= INT16_MIN && v <= INT16_MAX;
+}
 
 std::int16_t Clamp16(long v) {
     return static_cast<std::int16_t>(std::clamp<long>(v, INT16_MIN, INT16_MAX));
@@ -154,6 +166,21 @@ std::string OwnText(const OwnWindow& own, std::size_t max) {
     return x11_text::ValidUtf8(std::string_view(text).substr(0, look), text.size() > look);
 }
 
+// A window and its parent.
+struct Family {
+    xcb_window_t window = XCB_NONE;
+    xcb_window_t parent = XCB_NONE;
+};
+
+struct PointerHint {
+    std::int16_t x;
+    std::int16_t y;
+    xcb_window_t top;
+    std::chrono::steady_clock::time_point when;
+};
+// How long the pointer's top-level window stands for the point it was at.
+constexpr auto kPointerHintLife = std::chrono::milliseconds(20);
+
 // Where a window is and how the window manager frames it, read in one round trip.
 struct Placement {
     int x = 0;  // the inside of the window, in root coordinates
@@ -166,6 +193,7 @@ struct Placement {
     std::array<int, 4> frame{};  // left, right, top, bottom, while managed
     std::uint32_t gravity = XCB_GRAVITY_NORTH_WEST;
     std::vector<xcb_atom_t> net_wm_state;
+    bool wm_moves_windows = false;  // the window manager takes _NET_MOVERESIZE_WINDOW
 
     RECT Outer() const {
         return {x - border - frame[0], y - border - frame[2], x + width + border + frame[1],
@@ -182,6 +210,11 @@ struct X11WindowSystem::State {
     std::size_t max_request_bytes = 0;
     unsigned long round_trips = 0;
     std::unordered_map<xcb_window_t, OwnWindow> own;
+    // The top-level window the pointer was over when GetCursorPos asked, kept for the call
+    // right after it only.
+    std::optional<PointerHint> pointer_hint;
+    // The client found inside each top-level window (a frame), checked again at each use.
+    std::unordered_map<xcb_window_t, Family> client_of;
 
     struct {
         xcb_atom_t utf8_string;
@@ -192,6 +225,8 @@ struct X11WindowSystem::State {
         xcb_atom_t net_wm_state;
         xcb_atom_t net_wm_state_above;
         xcb_atom_t net_active_window;
+        xcb_atom_t net_supported;
+        xcb_atom_t net_moveresize_window;
     } atom{};
 
     // Called once before collecting the replies to the requests sent since the last wait: they
@@ -228,7 +263,7 @@ struct X11WindowSystem::State {
         return Get(xcb_get_window_attributes_reply, cookie) != nullptr;
     }
 
-    xcb_window_t FindClient(std::vector<xcb_window_t> level);
+    Family FindClient(std::vector<Family> level);
     HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y,
                           const std::unordered_map<xcb_window_t, xcb_window_t>& child_at);
     std::string ReadTitle(xcb_window_t w, std::size_t max);
@@ -277,6 +312,8 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::Open(const char* display_name,
         {"_NET_WM_STATE", &s->atom.net_wm_state},
         {"_NET_WM_STATE_ABOVE", &s->atom.net_wm_state_above},
         {"_NET_ACTIVE_WINDOW", &s->atom.net_active_window},
+        {"_NET_SUPPORTED", &s->atom.net_supported},
+        {"_NET_MOVERESIZE_WINDOW", &s->atom.net_moveresize_window},
     };
     std::vector<xcb_intern_atom_cookie_t> cookies;
     for (const auto& [name, atom] : names) {
@@ -286,7 +323,7 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::Open(const char* display_name,
     s->Wait();
     for (std::size_t i = 0; i < cookies.size(); ++i) {
         const auto reply = s->Get(xcb_intern_atom_reply, cookies[i]);
-        *names[i].second = reply ? reply->atom : XCB_ATOM_NONE;
+        *names[i].second = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     }
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(s)));
 }
@@ -305,9 +342,13 @@ void X11WindowSystem::ForgetOwnWindow(HWND window) {
     }
 }
 
-Display* X11WindowSystem::display() const { return state_->display; }
+Display* X11WindowSystem::display() const {
+    return state_->display;
+}
 
-unsigned long X11WindowSystem::RoundTrips() const { return state_->round_trips; }
+unsigned long X11WindowSystem::RoundTrips() const {
+    return state_->round_trips;
+}
 
 BOOL X11WindowSystem::GetCursorPos(POINT* point) {
     if (point == nullptr) {
@@ -315,6 +356,7 @@ BOOL X11WindowSystem::GetCursorPos(POINT* point) {
     }
     *point = {};
     State& s = *state_;
+    s.pointer_hint.reset();
     const auto cookie = xcb_query_pointer(s.c, s.root);
     s.Wait();
     const auto reply = s.Get(xcb_query_pointer_reply, cookie);
@@ -322,11 +364,16 @@ BOOL X11WindowSystem::GetCursorPos(POINT* point) {
         return 0;
     }
     *point = {reply->root_x, reply->root_y};
+    if (reply->same_screen) {
+        s.pointer_hint = PointerHint{reply->root_x, reply->root_y, reply->child,
+                                     std::chrono::steady_clock::now()};
+    }
     return 1;
 }
 
 HWND X11WindowSystem::WindowFromPoint(LONG x_in, LONG y_in) {
     State& s = *state_;
+    const std::optional<PointerHint> hint = std::exchange(s.pointer_hint, std::nullopt);
     if (!InProtocolRange(x_in) || !InProtocolRange(y_in)) {
         return 0;
     }
@@ -334,91 +381,120 @@ HWND X11WindowSystem::WindowFromPoint(LONG x_in, LONG y_in) {
     const auto y = static_cast<std::int16_t>(y_in);
     ErrorTrap trap(s.display);
 
-    // The top-level window there: the server picks the uppermost mapped one.
-    const auto at_root = xcb_translate_coordinates(s.c, s.root, s.root, x, y);
-    const auto root_geometry = xcb_get_geometry(s.c, s.root);
-    s.Wait();
-    const auto top_reply = s.Get(xcb_translate_coordinates_reply, at_root);
-    const auto root = s.Get(xcb_get_geometry_reply, root_geometry);
-    if (!top_reply || !root || x < 0 || y < 0 || x >= root->width || y >= root->height ||
-        top_reply->child == XCB_NONE) {
+    // The top-level window there, the uppermost mapped one. GetCursorPos has just been told
+    // which one is at the pointer; when asked about that very point, its answer stands.
+    xcb_window_t top = XCB_NONE;
+    if (hint && hint->x == x && hint->y == y &&
+        std::chrono::steady_clock::now() - hint->when < kPointerHintLife) {
+        top = hint->top;
+    } else {
+        const auto at_root = xcb_translate_coordinates(s.c, s.root, s.root, x, y);
+        const auto root_geometry = xcb_get_geometry(s.c, s.root);
+        s.Wait();
+        const auto top_reply = s.Get(xcb_translate_coordinates_reply, at_root);
+        const auto root = s.Get(xcb_get_geometry_reply, root_geometry);
+        if (!top_reply || !root || x < 0 || y < 0 || x >= root->width || y >= root->height) {
+            return 0;
+        }
+        top = top_reply->child;
+    }
+    if (top == XCB_NONE) {
         return 0;
     }
-    const xcb_window_t top = top_reply->child;
 
-    // Whether it is the client itself, its children, and, asked at the same time so that our
-    // own windows cost nothing more, the window at the point inside each of our own windows.
-    const auto top_state = s.AskProperty(top, s.atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
-    const auto top_tree = xcb_query_tree(s.c, top);
+    // The client found inside this top-level window before, if it is still there; else the
+    // top-level window itself. Asked at the same time, so that our own windows cost nothing
+    // more: the window at the point inside each of them.
+    const auto cached = s.client_of.find(top);
+    const xcb_window_t first = cached != s.client_of.end() ? cached->second.window : top;
+    const auto first_state = s.AskProperty(first, s.atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto first_tree = xcb_query_tree(s.c, first);
     std::vector<std::pair<xcb_window_t, xcb_translate_coordinates_cookie_t>> own_cookies;
     for (const auto& entry : s.own) {
-        own_cookies.emplace_back(entry.first, xcb_translate_coordinates(s.c, s.root, entry.first, x, y));
+        own_cookies.emplace_back(entry.first,
+                                 xcb_translate_coordinates(s.c, s.root, entry.first, x, y));
     }
     s.Wait();
-    const auto state = s.Get(xcb_get_property_reply, top_state);
-    const auto tree = s.Get(xcb_query_tree_reply, top_tree);
+    const auto state = s.Get(xcb_get_property_reply, first_state);
+    auto tree = s.Get(xcb_query_tree_reply, first_tree);
     std::unordered_map<xcb_window_t, xcb_window_t> child_at;
     for (const auto& [w, cookie] : own_cookies) {
         if (const auto r = s.Get(xcb_translate_coordinates_reply, cookie)) {
             child_at[w] = r->child;
         }
     }
-
-    xcb_window_t client = top;
-    if (!state || state->type == XCB_NONE) {
-        std::vector<xcb_window_t> children;
-        if (tree) {
-            const xcb_window_t* c = xcb_query_tree_children(tree.get());
-            children.assign(c, c + xcb_query_tree_children_length(tree.get()));
+    const bool has_state = state && state->type != XCB_NONE;
+    if (cached != s.client_of.end()) {
+        if (has_state && tree && tree->parent == cached->second.parent) {
+            return s.DeepestOwnWindow(first, x, y, child_at);
         }
-        // A top-level window without a client inside is an unmanaged one (a popup menu, a
-        // tooltip): it is the window there itself.
-        if (const xcb_window_t found = s.FindClient(std::move(children)); found != XCB_NONE) {
-            client = found;
+        s.client_of.erase(cached);
+        return WindowFromPoint(x, y);  // looks afresh, without the stale entry
+    }
+    if (has_state) {
+        return s.DeepestOwnWindow(top, x, y, child_at);
+    }
+    std::vector<Family> children;
+    if (tree) {
+        const xcb_window_t* c = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            children.push_back({c[i], top});
         }
     }
-    return s.DeepestOwnWindow(client, x, y, child_at);
+    // A top-level window without a client inside is an unmanaged one (a popup menu, a
+    // tooltip): it is the window there itself.
+    const Family found = s.FindClient(std::move(children));
+    if (found.window == XCB_NONE) {
+        return s.DeepestOwnWindow(top, x, y, child_at);
+    }
+    if (s.client_of.size() >= kMaxCachedClients) {
+        s.client_of.clear();
+    }
+    s.client_of[top] = {found.window, found.parent};
+    return s.DeepestOwnWindow(found.window, x, y, child_at);
 }
 
 // The window with WM_STATE among `level` and their descendants, searched one level at a time
 // so that each level costs one round trip; the uppermost wins within a level.
-xcb_window_t X11WindowSystem::State::FindClient(std::vector<xcb_window_t> level) {
+Family X11WindowSystem::State::FindClient(std::vector<Family> level) {
     std::size_t searched = 0;
     for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
         searched += level.size();
         if (searched > kMaxWindowsSearched) {
-            return XCB_NONE;
+            return {};
         }
         std::vector<xcb_get_property_cookie_t> states;
-        for (const xcb_window_t w : level) {
-            states.push_back(AskProperty(w, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        for (const Family& f : level) {
+            states.push_back(AskProperty(f.window, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
         }
         Wait();
-        xcb_window_t found = XCB_NONE;
+        Family found{};
         for (std::size_t i = 0; i < level.size(); ++i) {
             const auto r = Get(xcb_get_property_reply, states[i]);
             if (r && r->type != XCB_NONE) {
                 found = level[i];  // children come lowest first, so the last one is uppermost
             }
         }
-        if (found != XCB_NONE) {
+        if (found.window != XCB_NONE) {
             return found;
         }
         std::vector<xcb_query_tree_cookie_t> trees;
-        for (const xcb_window_t w : level) {
-            trees.push_back(xcb_query_tree(c, w));
+        for (const Family& f : level) {
+            trees.push_back(xcb_query_tree(c, f.window));
         }
         Wait();
-        std::vector<xcb_window_t> next;
-        for (const auto& cookie : trees) {
-            if (const auto r = Get(xcb_query_tree_reply, cookie)) {
+        std::vector<Family> next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            if (const auto r = Get(xcb_query_tree_reply, trees[i])) {
                 const xcb_window_t* children = xcb_query_tree_children(r.get());
-                next.insert(next.end(), children, children + xcb_query_tree_children_length(r.get()));
+                for (int k = 0; k < xcb_query_tree_children_length(r.get()); ++k) {
+                    next.push_back({children[k], level[i].window});
+                }
             }
         }
         level = std::move(next);
     }
-    return XCB_NONE;
+    return {};
 }
 
 // Below one of our own windows, the deepest of our own windows at the point; any other window
@@ -456,6 +532,7 @@ HWND X11WindowSystem::State::DeepestOwnWindow(
 }
 
 BOOL X11WindowSystem::IsWindow(HWND window) {
+    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -465,6 +542,7 @@ BOOL X11WindowSystem::IsWindow(HWND window) {
 }
 
 int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
+    state_->pointer_hint.reset();
     if (buffer == nullptr || capacity <= 0) {
         return 0;
     }
@@ -537,6 +615,7 @@ std::string X11WindowSystem::State::ReadTitle(xcb_window_t w, std::size_t max) {
 }
 
 BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
+    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -562,7 +641,8 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
         std::string_view shorter = utf8;
         wm_name = x11_text::Utf8ToCompoundText(shorter);
         while (wm_name.size() > limit) {  // escape sequences made it longer than the UTF-8
-            shorter = shorter.substr(0, x11_text::Utf8PrefixLength(shorter, shorter.size() / 4 * 3));
+            shorter =
+                shorter.substr(0, x11_text::Utf8PrefixLength(shorter, shorter.size() / 4 * 3));
             wm_name = x11_text::Utf8ToCompoundText(shorter);
         }
     }
@@ -579,6 +659,7 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
 }
 
 BOOL X11WindowSystem::UpdateWindow(HWND window) {
+    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -602,6 +683,7 @@ bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
     const auto hints_cookie =
         AskProperty(w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18);
     const auto net_state_cookie = AskProperty(w, atom.net_wm_state, XCB_ATOM_ATOM, 0, 256);
+    const auto supported_cookie = AskProperty(root, atom.net_supported, XCB_ATOM_ATOM, 0, 4096);
     Wait();
     const auto geometry = Get(xcb_get_geometry_reply, geometry_cookie);
     const auto origin = Get(xcb_translate_coordinates_reply, origin_cookie);
@@ -610,6 +692,7 @@ bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
     const auto extents = Get(xcb_get_property_reply, extents_cookie);
     const auto hints = Get(xcb_get_property_reply, hints_cookie);
     const auto net_state = Get(xcb_get_property_reply, net_state_cookie);
+    const auto supported = Get(xcb_get_property_reply, supported_cookie);
     if (!geometry || !origin || !attributes) {
         return false;
     }
@@ -621,7 +704,8 @@ bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
     p->mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
     const std::vector<std::uint32_t> state = Cardinals(wm_state.get());
     p->managed = !state.empty() && (state[0] == 1 || state[0] == 3);  // Normal or Iconic
-    if (const std::vector<std::uint32_t> e = Cardinals(extents.get()); p->managed && e.size() == 4) {
+    if (const std::vector<std::uint32_t> e = Cardinals(extents.get());
+        p->managed && e.size() == 4) {
         for (std::size_t i = 0; i < 4; ++i) {
             p->frame[i] = static_cast<int>(std::min<std::uint32_t>(e[i], INT16_MAX));
         }
@@ -632,10 +716,14 @@ bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
         p->gravity = h[17];
     }
     p->net_wm_state = Cardinals(net_state.get());
+    const std::vector<std::uint32_t> features = Cardinals(supported.get());
+    p->wm_moves_windows =
+        std::find(features.begin(), features.end(), atom.net_moveresize_window) != features.end();
     return true;
 }
 
 BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
+    state_->pointer_hint.reset();
     if (rect == nullptr) {
         return 0;
     }
@@ -653,8 +741,7 @@ BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
     return 1;
 }
 
-void X11WindowSystem::State::SendToRoot(xcb_window_t w, xcb_atom_t type,
-                                        std::array<long, 5> data) {
+void X11WindowSystem::State::SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data) {
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = w;
@@ -692,78 +779,86 @@ void X11WindowSystem::State::SetAbove(xcb_window_t w, const Placement& p, bool a
 }
 
 // Moves and sizes a window so that its outer rectangle, as GetWindowRect reports it, becomes
-// x, y, cx, cy. A managed window's request goes to the window manager, which places the frame
-// by the window's gravity; the position asked for is worked back from it.
+// x, y, cx, cy.
 void X11WindowSystem::State::Configure(xcb_window_t w, const Placement& p, int x, int y, int cx,
                                        int cy, UINT flags) {
+    const bool move = (flags & kSwpNoMove) == 0;
+    const bool size = (flags & kSwpNoSize) == 0;
+    if (!move && !size) {
+        return;
+    }
     const int left = p.frame[0];
     const int right = p.frame[1];
     const int top = p.frame[2];
     const int bottom = p.frame[3];
-    XWindowChanges changes{};
-    unsigned mask = 0;
-    int width = p.width;
-    int height = p.height;
-    if ((flags & kSwpNoSize) == 0) {
-        width = std::max(1, cx - 2 * p.border - left - right);
-        height = std::max(1, cy - 2 * p.border - top - bottom);
-        changes.width = std::min(width, static_cast<int>(UINT16_MAX));
-        changes.height = std::min(height, static_cast<int>(UINT16_MAX));
-        mask |= CWWidth | CWHeight;
+    const int width = std::clamp(cx - 2 * p.border - left - right, 1, int{UINT16_MAX});
+    const int height = std::clamp(cy - 2 * p.border - top - bottom, 1, int{UINT16_MAX});
+
+    if (p.managed && p.wm_moves_windows) {
+        // With north-west gravity named in the request, the position is the frame's corner,
+        // whatever gravity the window itself asks for.
+        constexpr long kFromApplication = 1L << 12;
+        const long fields =
+            (move ? (1L << 8) | (1L << 9) : 0) | (size ? (1L << 10) | (1L << 11) : 0);
+        SendToRoot(w, atom.net_moveresize_window,
+                   {XCB_GRAVITY_NORTH_WEST | fields | kFromApplication, Clamp16(x), Clamp16(y),
+                    width, height});
+        return;
     }
-    if ((flags & kSwpNoMove) == 0) {
-        if (p.managed) {
-            // ICCCM's reference points: the frame's edge or centre on the side of the gravity
-            // stays where the window's own would be; static gravity keeps the inside in place.
-            const int dx = left + right;
-            const int dy = top + bottom;
-            switch (p.gravity) {
-                case XCB_GRAVITY_NORTH:
-                case XCB_GRAVITY_CENTER:
-                case XCB_GRAVITY_SOUTH:
-                    x += dx / 2;
-                    break;
-                case XCB_GRAVITY_NORTH_EAST:
-                case XCB_GRAVITY_EAST:
-                case XCB_GRAVITY_SOUTH_EAST:
-                    x += dx;
-                    break;
-                case XCB_GRAVITY_STATIC:
-                    x += left;
-                    break;
-                default:
-                    break;
-            }
-            switch (p.gravity) {
-                case XCB_GRAVITY_WEST:
-                case XCB_GRAVITY_CENTER:
-                case XCB_GRAVITY_EAST:
-                    y += dy / 2;
-                    break;
-                case XCB_GRAVITY_SOUTH_WEST:
-                case XCB_GRAVITY_SOUTH:
-                case XCB_GRAVITY_SOUTH_EAST:
-                    y += dy;
-                    break;
-                case XCB_GRAVITY_STATIC:
-                    y += top;
-                    break;
-                default:
-                    break;
-            }
+    if (p.managed && move) {
+        // Otherwise the window manager places the frame by the window's gravity, with ICCCM's
+        // reference points: the frame's edge or centre on the gravity's side goes where the
+        // window's own would; static gravity keeps the inside in place.
+        const int dx = left + right;
+        const int dy = top + bottom;
+        switch (p.gravity) {
+            case XCB_GRAVITY_NORTH:
+            case XCB_GRAVITY_CENTER:
+            case XCB_GRAVITY_SOUTH:
+                x += dx / 2;
+                break;
+            case XCB_GRAVITY_NORTH_EAST:
+            case XCB_GRAVITY_EAST:
+            case XCB_GRAVITY_SOUTH_EAST:
+                x += dx;
+                break;
+            case XCB_GRAVITY_STATIC:
+                x += left;
+                break;
+            default:
+                break;
         }
-        // A child window's position is relative to its parent, as on Windows.
-        changes.x = Clamp16(x);
-        changes.y = Clamp16(y);
-        mask |= CWX | CWY;
+        switch (p.gravity) {
+            case XCB_GRAVITY_WEST:
+            case XCB_GRAVITY_CENTER:
+            case XCB_GRAVITY_EAST:
+                y += dy / 2;
+                break;
+            case XCB_GRAVITY_SOUTH_WEST:
+            case XCB_GRAVITY_SOUTH:
+            case XCB_GRAVITY_SOUTH_EAST:
+                y += dy;
+                break;
+            case XCB_GRAVITY_STATIC:
+                y += top;
+                break;
+            default:
+                break;
+        }
     }
-    if (mask != 0) {
-        XConfigureWindow(display, w, mask, &changes);
-    }
+    // A child window's position is relative to its parent, as on Windows.
+    XWindowChanges changes{};
+    changes.x = Clamp16(x);
+    changes.y = Clamp16(y);
+    changes.width = width;
+    changes.height = height;
+    XConfigureWindow(display, w, (move ? CWX | CWY : 0) | (size ? CWWidth | CWHeight : 0),
+                     &changes);
 }
 
 BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                                    UINT flags) {
+    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -774,10 +869,12 @@ BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y,
     if (!s.ReadPlacement(w, &p)) {
         return 0;
     }
-    if ((flags & kSwpNoZOrder) == 0 && (insert_after == HWND_TOPMOST || insert_after == kHwndNoTopmost)) {
+    // The window manager handles these in order: once the new state shows, so does the move.
+    s.Configure(w, p, x, y, cx, cy, flags);
+    if ((flags & kSwpNoZOrder) == 0 &&
+        (insert_after == HWND_TOPMOST || insert_after == kHwndNoTopmost)) {
         s.SetAbove(w, p, insert_after == HWND_TOPMOST);
     }
-    s.Configure(w, p, x, y, cx, cy, flags);
     if ((flags & SWP_SHOWWINDOW) != 0) {
         XMapWindow(s.display, w);
     }
