@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
-#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -72,12 +71,6 @@ int OnIoError(Display* display) {
 void WatchForLostConnection(Display* display) {
     static const bool installed = [] {
         previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
-        // Writing to a connection the server has closed would otherwise end the process by
-        // SIGPIPE, silently; ignored, the write fails and the message above is given.
-        struct sigaction pipe {};
-        if (sigaction(SIGPIPE, nullptr, &pipe) == 0 && pipe.sa_handler == SIG_DFL) {
-            signal(SIGPIPE, SIG_IGN);
-        }
         return true;
     }();
     static_cast<void>(installed);

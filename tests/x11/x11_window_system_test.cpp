@@ -670,6 +670,8 @@ TEST_F(X11Test, LostConnectionEndsTheProgramWithOneMessage) {
              x.GetCursorPos(&p);
          }},
         {"writing a title", [](X11WindowSystem& x) { x.SetWindowTextA(1, "title"); }},
+        {"writing a long title",
+         [](X11WindowSystem& x) { x.SetWindowTextA(1, std::string(4 << 20, 'x').c_str()); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
