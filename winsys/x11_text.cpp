@@ -117,15 +117,8 @@ class Converter {
                 out->resize(old_size);
                 return false;
             }
-            break;
+            return true;  // none of the encodings used here has a shift state to close
         }
-        // Close any shift state (none of the encodings used here has one, but it costs nothing).
-        char buf[16];
-        char* dst = buf;
-        std::size_t dst_left = sizeof buf;
-        iconv(cd_, nullptr, nullptr, &dst, &dst_left);
-        out->append(buf, static_cast<std::size_t>(dst - buf));
-        return true;
     }
 
     // Appends all of `in` converted, with U+FFFD for each byte that cannot be.

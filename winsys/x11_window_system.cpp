@@ -744,31 +744,29 @@ void X11WindowSystem::State::SendToRoot(xcb_window_t w, xcb_atom_t type, std::ar
     XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
-// A window that the window manager knows is asked through it; before that, the window's own
-// _NET_WM_STATE is what the window manager reads when it takes the window on.
+// A window the window manager knows is asked through it. Before that, the window's own
+// _NET_WM_STATE is what the window manager reads when it takes the window on; the message goes
+// too, in case it takes the window on in between (until then it ignores the message).
 void X11WindowSystem::State::SetAbove(xcb_window_t w, const Placement& p, bool above) {
-    if (p.managed || p.mapped) {
-        constexpr long kRemove = 0;
-        constexpr long kAdd = 1;
-        constexpr long kFromApplication = 1;
-        SendToRoot(w, atom.net_wm_state,
-                   {above ? kAdd : kRemove, static_cast<long>(atom.net_wm_state_above), 0,
-                    kFromApplication, 0});
-        return;
+    if (!p.managed && !p.mapped) {
+        std::vector<xcb_atom_t> states = p.net_wm_state;
+        const auto found = std::find(states.begin(), states.end(), atom.net_wm_state_above);
+        if (above && found == states.end()) {
+            states.push_back(atom.net_wm_state_above);
+        } else if (!above && found != states.end()) {
+            states.erase(found);
+        }
+        std::vector<long> longs(states.begin(), states.end());  // Xlib takes format 32 as longs
+        XChangeProperty(display, w, atom.net_wm_state, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(longs.data()),
+                        static_cast<int>(longs.size()));
     }
-    std::vector<xcb_atom_t> states = p.net_wm_state;
-    const auto found = std::find(states.begin(), states.end(), atom.net_wm_state_above);
-    if (above && found == states.end()) {
-        states.push_back(atom.net_wm_state_above);
-    } else if (!above && found != states.end()) {
-        states.erase(found);
-    } else {
-        return;
-    }
-    std::vector<long> longs(states.begin(), states.end());  // Xlib takes format 32 as longs
-    XChangeProperty(display, w, atom.net_wm_state, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(longs.data()),
-                    static_cast<int>(longs.size()));
+    constexpr long kRemove = 0;
+    constexpr long kAdd = 1;
+    constexpr long kFromApplication = 1;
+    SendToRoot(w, atom.net_wm_state,
+               {above ? kAdd : kRemove, static_cast<long>(atom.net_wm_state_above), 0,
+                kFromApplication, 0});
 }
 
 // Moves and sizes a window so that its outer rectangle, as GetWindowRect reports it, becomes

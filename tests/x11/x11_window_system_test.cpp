@@ -168,37 +168,29 @@ class X11Test : public ::testing::Test {
     }
     RECT Frame(Window client) { return RootRect(FrameWindow(client)); }
 
-    std::vector<Atom> NetWmState(Window w) {
-        Atom type = 0;
+    // A property's 32-bit values, as the test's connection reads them.
+    std::vector<unsigned long> Values(Window w, const char* name, Atom type) {
+        Atom actual = 0;
         int format = 0;
         unsigned long n = 0, after = 0;
         unsigned char* data = nullptr;
-        std::vector<Atom> atoms;
-        if (XGetWindowProperty(d, w, A("_NET_WM_STATE"), 0, 64, False, XA_ATOM, &type, &format, &n,
-                               &after, &data) == Success &&
+        std::vector<unsigned long> values;
+        if (XGetWindowProperty(d, w, A(name), 0, 64, False, type, &actual, &format, &n, &after,
+                               &data) == Success &&
             data != nullptr) {
-            atoms.assign(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + n);
+            values.assign(reinterpret_cast<unsigned long*>(data),
+                          reinterpret_cast<unsigned long*>(data) + n);
         }
         XFree(data);
-        return atoms;
+        return values;
     }
     bool IsAbove(Window w) {
-        const auto atoms = NetWmState(w);
-        return std::find(atoms.begin(), atoms.end(), A("_NET_WM_STATE_ABOVE")) != atoms.end();
+        const auto atoms = Values(w, "_NET_WM_STATE", XA_ATOM);
+        return std::count(atoms.begin(), atoms.end(), A("_NET_WM_STATE_ABOVE")) != 0;
     }
     Window ActiveWindow() {
-        Atom type = 0;
-        int format = 0;
-        unsigned long n = 0, after = 0;
-        unsigned char* data = nullptr;
-        Window active = 0;
-        if (XGetWindowProperty(d, session->root(), A("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW,
-                               &type, &format, &n, &after, &data) == Success &&
-            n == 1) {
-            active = *reinterpret_cast<Window*>(data);
-        }
-        XFree(data);
-        return active;
+        const auto active = Values(session->root(), "_NET_ACTIVE_WINDOW", XA_WINDOW);
+        return active.empty() ? 0 : active[0];
     }
 
     // What another client reads from a text property through Xlib's own conversions.
@@ -483,104 +475,46 @@ TEST_F(X11Test, OwnWindowsAnswerThemselvesUntilForgotten) {
 
 // --- Windows that vanish -----------------------------------------------------------------
 
-// Forwards to the backend, and destroys the victim through the test's connection just before
-// call number `destroy_before`; records what each call answered.
-class Vanishing final : public WindowSystem {
-  public:
-    struct Answer {
-        HWND window;
-        long long result;
-        std::string text;
-        bool after_destruction;
+TEST_F(X11Test, WindowDestroyedBeforeACallGivesEmptyAndZeroAnswersSilently) {
+    char text[kTitleBufferSize];
+    RECT rect{};
+    // Each call's answer, which is all zeros once the window has gone.
+    const struct {
+        const char* name;
+        std::function<long long(HWND)> call;
+    } calls[] = {
+        {"WindowFromPoint", [&](HWND w) { return ws->WindowFromPoint(250, 200) == w; }},
+        {"IsWindow", [&](HWND w) { return ws->IsWindow(w); }},
+        {"GetWindowTextA",
+         [&](HWND w) {
+             std::strcpy(text, "stale");
+             return ws->GetWindowTextA(w, text, sizeof text) + text[0];
+         }},
+        {"SetWindowTextA", [&](HWND w) { return ws->SetWindowTextA(w, "new"); }},
+        {"UpdateWindow", [&](HWND w) { return ws->UpdateWindow(w); }},
+        {"GetWindowRect",
+         [&](HWND w) {
+             rect = {1, 1, 1, 1};
+             return ws->GetWindowRect(w, &rect) + rect.left + rect.top + rect.right + rect.bottom;
+         }},
+        {"SetWindowPos",
+         [&](HWND w) { return ws->SetWindowPos(w, HWND_TOPMOST, 0, 0, 50, 50, 0x50); }},
     };
-
-    Vanishing(WindowSystem& real, std::function<void()> destroy, int destroy_before)
-        : real_(real), destroy_(std::move(destroy)), destroy_before_(destroy_before) {}
-
-    std::vector<Answer> answers;
-
-    BOOL GetCursorPos(POINT* p) override {
-        return Do(0, [&] { return real_.GetCursorPos(p); });
-    }
-    HWND WindowFromPoint(LONG x, LONG y) override {
-        return Do(0, [&] { return real_.WindowFromPoint(x, y); });
-    }
-    BOOL IsWindow(HWND w) override {
-        return Do(w, [&] { return real_.IsWindow(w); });
-    }
-    int GetWindowTextA(HWND w, char* buffer, int capacity) override {
-        const int n = Do(w, [&] { return real_.GetWindowTextA(w, buffer, capacity); });
-        answers.back().text = buffer;
-        return n;
-    }
-    BOOL SetWindowTextA(HWND w, const char* t) override {
-        return Do(w, [&] { return real_.SetWindowTextA(w, t); });
-    }
-    BOOL UpdateWindow(HWND w) override {
-        return Do(w, [&] { return real_.UpdateWindow(w); });
-    }
-    BOOL GetWindowRect(HWND w, RECT* r) override {
-        const BOOL ok = Do(w, [&] { return real_.GetWindowRect(w, r); });
-        answers.back().result |= r->left | r->top | r->right | r->bottom;
-        return ok;
-    }
-    BOOL SetWindowPos(HWND w, HWND after, int x, int y, int cx, int cy, UINT flags) override {
-        return Do(w, [&] { return real_.SetWindowPos(w, after, x, y, cx, cy, flags); });
-    }
-
-  private:
-    template <typename Call>
-    decltype(std::declval<Call>()()) Do(HWND w, Call call) {
-        if (calls_++ == destroy_before_) {
-            destroy_();
-            destroyed_ = true;
-        }
-        const auto result = call();
-        answers.push_back({w, static_cast<long long>(result), {}, destroyed_});
-        return result;
-    }
-
-    WindowSystem& real_;
-    std::function<void()> destroy_;
-    int destroy_before_;
-    int calls_ = 0;
-    bool destroyed_ = false;
-};
-
-TEST_F(X11Test, WindowDestroyedBetweenAnyTwoCallsGivesEmptyAndZeroAnswersSilently) {
-    constexpr int kCalls = 9;            // a tick, a write, then Form_Load on the same window
-    for (int k = 0; k <= kCalls; ++k) {  // k == kCalls: never destroyed
-        SCOPED_TRACE("destroyed before call " + std::to_string(k));
-        const Window victim = Client(100, 100, 300, 200, "Victim");
-        session->MovePointer(250, 200);
-        Vanishing v(
-            *ws, [&] { XDestroyWindow(d, victim), XSync(d, False); }, k);
-        Form form;
-        form.text1 = "written";
-        HWND target = 0;
-        ::testing::internal::CaptureStderr();
-        Timer1_Timer(v, target, form);
-        Command1_Click(v, target, form, 0);
-        Form_Load(v, victim);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-        for (const auto& a : v.answers) {
-            if (a.window == victim && a.after_destruction) {
-                EXPECT_EQ(a.result, 0);
-                EXPECT_EQ(a.text, "");
-            }
-        }
-        EXPECT_EQ(v.answers[1].result == static_cast<long long>(victim), k > 1)
-            << "WindowFromPoint";
-        if (k == kCalls) {
-            EXPECT_EQ(v.answers.size(), static_cast<std::size_t>(kCalls));
-            EXPECT_EQ(form.label2, "Victim");
-            EXPECT_EQ(session->NetWmName(victim), "written");
-        }
-        EXPECT_EQ(ws->IsWindow(session->root()), 1);  // the connection is still there
-        windows.clear();
-        XDestroyWindow(d, victim);
+    session->MovePointer(250, 200);
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.name);
+        const Window w = Client(100, 100, 300, 200, "Vanishing");
+        EXPECT_NE(c.call(w), 0);  // alive, and known to WindowFromPoint from then on
+        XDestroyWindow(d, w);
         XSync(d, False);
-        WaitUntil([&] { return BareScreen(); }, 3s);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(c.call(w), 0);
+        Form form;
+        HWND target = w;
+        Command1_Click(*ws, target, form, 0);
+        Timer1_Timer(*ws, target, form);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(ws->IsWindow(session->root()), 1);  // the connection is still there
     }
 }
 
@@ -636,10 +570,23 @@ TEST_F(X11Test, TopmostPlacementSetsAboveMovesNothingAndMovesWhereAsked) {
         EXPECT_EQ(ws->SetWindowPos(w, HWND_TOPMOST, asked.left, asked.top, asked.right - asked.left,
                                    asked.bottom - asked.top, SWP_NOACTIVATE),
                   1);
-        EXPECT_TRUE(WaitUntil([&] { return Frame(w) == asked; }, 2s)) << Frame(w);
-        ws->GetWindowRect(w, &after);
-        EXPECT_EQ(after, asked);
+        // Openbox moves the frame first and sizes the client a moment later.
+        EXPECT_TRUE(WaitUntil(
+            [&] { return ws->GetWindowRect(w, &after) && after == asked && Frame(w) == asked; },
+            2s))
+            << after << Frame(w);
         EXPECT_EQ(ActiveWindow(), focused);
+
+        // SWP_NOMOVE, SWP_NOSIZE and SWP_NOZORDER leave those alone; HWND_NOTOPMOST undoes.
+        constexpr UINT kNoMoveNoSize = 0x0001 | 0x0002 | SWP_NOACTIVATE, kNoZOrder = 0x0004;
+        ws->SetWindowPos(w, static_cast<HWND>(-2), 0, 0, 1, 1, kNoMoveNoSize);
+        EXPECT_TRUE(WaitUntil([&] { return !IsAbove(w); }, 2s));
+        ws->SetWindowPos(w, HWND_TOPMOST, 0, 0, 1, 1, kNoMoveNoSize | kNoZOrder);
+        ws->SetWindowPos(w, HWND_TOPMOST, asked.left + 5, asked.top, asked.right - asked.left,
+                         asked.bottom - asked.top, kNoZOrder | SWP_NOACTIVATE);
+        EXPECT_TRUE(WaitUntil([&] { return Frame(w).left == asked.left + 5; }, 2s));
+        EXPECT_EQ(Frame(w).right, asked.right + 5);
+        EXPECT_FALSE(IsAbove(w));
 
         // Without SWP_NOACTIVATE the window asks to be activated, as on Windows.
         ws->SetWindowPos(w, HWND_TOPMOST, asked.left, asked.top, asked.right - asked.left,
@@ -670,8 +617,6 @@ TEST_F(X11Test, LostConnectionEndsTheProgramWithOneMessage) {
              x.GetCursorPos(&p);
          }},
         {"writing a title", [](X11WindowSystem& x) { x.SetWindowTextA(1, "title"); }},
-        {"writing a long title",
-         [](X11WindowSystem& x) { x.SetWindowTextA(1, std::string(4 << 20, 'x').c_str()); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
