@@ -161,7 +161,14 @@ TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
         before[where] = x.NetWmName(window);
     }
 
-    // A click into Text1 activates Form1 (the new windows took the focus) and focuses Text1.
+    // Openbox gives the focus to each new window, a moment after it is mapped; then a click
+    // into Text1 activates Form1 again and focuses Text1.
+    WaitUntil(
+        [&] {
+            const auto active = Property32(x.display(), x.root(), "_NET_ACTIVE_WINDOW");
+            return active.size() == 1 && static_cast<XWindow>(active[0]) == windows[Where::J];
+        },
+        1s);
     const auto [text1_x, text1_y] = points.at(Where::Text1);
     ASSERT_TRUE(velmo_->ClickToFocus(text1_x, text1_y));
     // Emptied key by key: Text1 holds fewer than 120 characters here, and a modifier could
