@@ -41,8 +41,9 @@ std::vector<std::string> AtomNames(Display* display, XWindow window, const char*
 }
 
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
-    return std::make_unique<Process>(
-        Process::Options{{VELMO_PATH}, env, std::filesystem::temp_directory_path().string()});
+    // velmo's output stays in the build tree, next to the tests.
+    std::filesystem::create_directories(VELMO_OUTPUT_DIR);
+    return std::make_unique<Process>(Process::Options{{VELMO_PATH}, env, VELMO_OUTPUT_DIR});
 }
 
 void AskWindowManager(Display* display, XWindow window, const char* message) {
