@@ -1,5 +1,10 @@
-// The real velmo, built with the sanitizers, under hours' worth of hostile windows compressed
-// into seconds, and under an X server that dies.
+// The real velmo under hours' worth of hostile windows compressed into seconds, and under an X
+// server that dies.
+//
+// Two velmo processes face the same churn: the one built here, with AddressSanitizer, leak
+// checking and UndefinedBehaviorSanitizer, which must stay silent; and the plain build of the
+// linux preset, whose resident memory is the one measured, since the sanitizer's own allocator
+// and its store of allocation stacks grow by about 1 MiB a minute in any program.
 //
 // VELLOMAR_SOAK_SECONDS sets how long the churn runs (30 by default), VELLOMAR_SOAK_SEED its
 // seed (by default one from the clock, printed so that a failing run can be replayed).
@@ -47,8 +52,7 @@ std::vector<std::string> VelmoEnvironment(bool check_leaks) {
     const std::string runtime = OutputDir() + "/runtime";
     mkdir(runtime.c_str(), 0700);
     return {
-        "ASAN_OPTIONS=detect_leaks=" + std::string(check_leaks ? "1" : "0") +
-            ":quarantine_size_mb=8:malloc_context_size=20",
+        "ASAN_OPTIONS=detect_leaks=" + std::string(check_leaks ? "1" : "0"),
         "LSAN_OPTIONS=print_suppressions=0:suppressions=" VELLOMAR_LSAN_SUPPRESSIONS,
         "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1",
         "XDG_RUNTIME_DIR=" + runtime,
@@ -92,10 +96,10 @@ struct Velmo {
     XWindow window = 0;
 };
 
-Velmo StartVelmo(XSession& session, bool check_leaks) {
+Velmo StartVelmo(XSession& session, const char* binary, bool check_leaks) {
     Velmo velmo;
     velmo.process = std::make_unique<Process>(
-        Process::Options{{VELLOMAR_VELMO}, VelmoEnvironment(check_leaks), OutputDir()});
+        Process::Options{{binary}, VelmoEnvironment(check_leaks), OutputDir()});
     WaitUntil(
         [&] {
             velmo.window = ClientOfProcess(session.display(), velmo.process->pid());
@@ -129,12 +133,15 @@ void CloseWindow(Display* d, XWindow window) {
     XSync(d, False);
 }
 
-std::unique_ptr<Process> StartChurn(double seconds, unsigned seed, pid_t focus) {
-    return std::make_unique<Process>(
-        Process::Options{{VELLOMAR_X_CHURN, "--seconds", std::to_string(seconds), "--seed",
-                          std::to_string(seed), "--focus-pid", std::to_string(focus)},
-                         {},
-                         OutputDir()});
+// The hostile client, passing the keys to the windows of `focus` in turn.
+std::unique_ptr<Process> StartChurn(double seconds, unsigned seed,
+                                    const std::vector<pid_t>& focus) {
+    std::vector<std::string> argv = {VELLOMAR_X_CHURN, "--seconds", std::to_string(seconds),
+                                     "--seed", std::to_string(seed)};
+    for (const pid_t pid : focus) {
+        argv.insert(argv.end(), {"--focus-pid", std::to_string(pid)});
+    }
+    return std::make_unique<Process>(Process::Options{argv, {}, OutputDir()});
 }
 
 std::unique_ptr<XSession> StartSession() {
@@ -150,25 +157,34 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
         EnvNumber("VELLOMAR_SOAK_SEED", static_cast<double>(time(nullptr) % 100000)));
     const auto warm_up = std::chrono::duration<double>(std::min(10.0, seconds / 3));
     std::printf("churn for %.0f s, seed %u (VELLOMAR_SOAK_SEED replays it)\n", seconds, seed);
+    ASSERT_EQ(access(VELLOMAR_PLAIN_VELMO, X_OK), 0)
+        << VELLOMAR_PLAIN_VELMO << " is missing: build the linux preset too";
 
     auto session = StartSession();
     ASSERT_NE(session, nullptr);
-    Velmo velmo = StartVelmo(*session, true);
-    ASSERT_NE(velmo.window, 0u) << "velmo showed no window; stderr:\n" << velmo.process->Stderr();
+    Velmo checked = StartVelmo(*session, VELLOMAR_VELMO, true);
+    ASSERT_NE(checked.window, 0u) << "velmo showed no window; stderr:\n"
+                                  << checked.process->Stderr();
+    Velmo plain = StartVelmo(*session, VELLOMAR_PLAIN_VELMO, false);
+    ASSERT_NE(plain.window, 0u) << plain.process->Stderr();
 
-    auto churn = StartChurn(seconds, seed, velmo.process->pid());
+    auto churn = StartChurn(seconds, seed, {checked.process->pid(), plain.process->pid()});
     std::this_thread::sleep_for(warm_up);
-    const long rss_after_warm_up = ResidentKiB(velmo.process->pid());
+    const long rss_after_warm_up = ResidentKiB(plain.process->pid());
     const auto churn_status =
         churn->Wait(std::chrono::milliseconds(static_cast<long>(seconds * 1000)) + 60s);
-    const long rss_at_end = ResidentKiB(velmo.process->pid());
+    const long rss_at_end = ResidentKiB(plain.process->pid());
     const std::string summary = churn->Stdout();
-    std::printf("%sresident memory: %ld KiB after warm-up, %ld KiB at the end\n", summary.c_str(),
-                rss_after_warm_up, rss_at_end);
+    std::printf(
+        "%sresident memory of the plain build: %ld KiB after warm-up, %ld KiB at the "
+        "end\n",
+        summary.c_str(), rss_after_warm_up, rss_at_end);
 
     ASSERT_EQ(churn_status, 0) << churn->Stderr();
-    ASSERT_TRUE(velmo.process->Running()) << "velmo died under the churn; stderr:\n"
-                                          << velmo.process->Stderr();
+    for (Velmo* velmo : {&checked, &plain}) {
+        EXPECT_TRUE(velmo->process->Running()) << "velmo died under the churn; stderr:\n"
+                                               << velmo->process->Stderr();
+    }
     EXPECT_LT(rss_at_end - rss_after_warm_up, 1024) << "resident memory grew by 1 MiB or more";
     // The keys reached velmo and some of its writes landed on live windows.
     std::smatch writes;
@@ -176,10 +192,12 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
     EXPECT_GT(std::stol(writes[1]), 0) << "no write of velmo reached a churned window";
 
     // Leaks are reported when the program ends, so it is closed as a user closes it.
-    CloseWindow(session->display(), velmo.window);
-    EXPECT_EQ(velmo.process->Wait(60s), 0);
-    EXPECT_EQ(velmo.process->Stdout(), "");
-    EXPECT_EQ(velmo.process->Stderr(), "");
+    for (Velmo* velmo : {&checked, &plain}) {
+        CloseWindow(session->display(), velmo->window);
+        EXPECT_EQ(velmo->process->Wait(60s), 0);
+        EXPECT_EQ(velmo->process->Stdout(), "");
+        EXPECT_EQ(velmo->process->Stderr(), "");
+    }
 }
 
 // The test's own connection breaks with the server; it must not end the test.
@@ -200,11 +218,11 @@ TEST_P(ServerKillTest, VelmoExitsAtOnceWithOneLine) {
     ASSERT_NE(session, nullptr);
     // Leak checking is left to the soak: an exit on a lost connection never reaches the end of
     // main, and what main still holds would read as leaks.
-    Velmo velmo = StartVelmo(*session, false);
+    Velmo velmo = StartVelmo(*session, VELLOMAR_VELMO, false);
     ASSERT_NE(velmo.window, 0u) << velmo.process->Stderr();
     std::unique_ptr<Process> churn;
     if (GetParam().churn) {
-        churn = StartChurn(30, 7, velmo.process->pid());
+        churn = StartChurn(30, 7, {velmo.process->pid()});
     }
     std::this_thread::sleep_for(1500ms);
     ASSERT_TRUE(velmo.process->Running()) << velmo.process->Stderr();
@@ -221,8 +239,11 @@ TEST_P(ServerKillTest, VelmoExitsAtOnceWithOneLine) {
     EXPECT_NE(*status, 0);
     EXPECT_LT(*status, 128) << "velmo ended by a signal";
     const std::string err = velmo.process->Stderr();
+    std::printf("velmo's message: %s", err.c_str());
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_TRUE(err.ends_with('\n') && err.size() > 1) << err;
+    // Whichever connection notices first speaks: ours ("velmo: lost the connection to the X
+    // server") or Qt's ("The X11 connection broke ... Did the X11 server die?").
+    EXPECT_TRUE(std::regex_search(err, std::regex("X11|X server"))) << err;
     EXPECT_EQ(velmo.process->Stdout(), "");
 }
 

@@ -3,7 +3,7 @@
 // the pointer across them through XTest and now and then taps Escape or Enter into the
 // program under test, so that its captures and writes meet windows that are going away.
 //
-// Usage: x_churn --seconds S [--seed N] [--rate CHANGES_PER_SECOND] [--focus-pid PID]
+// Usage: x_churn --seconds S [--seed N] [--rate CHANGES_PER_SECOND] [--focus-pid PID]...
 // Prints one summary line; exits 0, or 2 on bad arguments, 3 if the server goes away.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -34,7 +34,7 @@ struct Options {
     double seconds = 30;
     unsigned seed = 1;
     int rate = 200;
-    long focus_pid = 0;
+    std::vector<long> focus_pids;  // the programs that receive the keys, in turn
     // The part of the screen the windows and the pointer stay in, clear of the program's own
     // window near the top left.
     int left = 560, top = 40, width = 700, height = 940;
@@ -301,12 +301,13 @@ class Churn {
         ++keys_;
     }
 
-    // Asks the window manager to give the focus back to the program under test, found by its
+    // Asks the window manager to give the focus to the next program under test, found by its
     // process id among the managed windows, so that the keys reach it.
     void ActivateProgram() {
-        if (o_.focus_pid == 0) {
+        if (o_.focus_pids.empty()) {
             return;
         }
+        const long focus_pid = o_.focus_pids[keys_ % o_.focus_pids.size()];
         const Window root = DefaultRootWindow(d_);
         Atom type = None;
         int format = 0;
@@ -325,7 +326,7 @@ class Churn {
             if (XGetWindowProperty(d_, c, XInternAtom(d_, "_NET_WM_PID", False), 0, 1, False,
                                    XA_CARDINAL, &type, &format, &n, &after, &pid) == Success &&
                 pid != nullptr) {
-                const bool ours = n == 1 && *reinterpret_cast<long*>(pid) == o_.focus_pid;
+                const bool ours = n == 1 && *reinterpret_cast<long*>(pid) == focus_pid;
                 XFree(pid);
                 if (ours) {
                     XEvent e{};
@@ -415,7 +416,7 @@ bool ParseArguments(int argc, char** argv, Options* o) {
         } else if (name == "--rate") {
             o->rate = static_cast<int>(value);
         } else if (name == "--focus-pid") {
-            o->focus_pid = static_cast<long>(value);
+            o->focus_pids.push_back(static_cast<long>(value));
         } else {
             return false;
         }
@@ -430,7 +431,7 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, &options)) {
         std::fputs(
             "usage: x_churn --seconds S [--seed N] [--rate CHANGES_PER_SECOND] [--focus-pid "
-            "PID]\n",
+            "PID]...\n",
             stderr);
         return 2;
     }
