@@ -33,10 +33,13 @@ const std::vector<std::wstring>& HostileWideTitles() {
     return titles;
 }
 
+// The 16 MiB titles are left out: Wine's X11 driver hands every top-level title to the X
+// server in one request, which the server refuses above 16 MiB, and Xlib then ends the process
+// that set the title (this one, not Velmo.exe).
 class Churn {
   public:
     Churn(const Velmo& velmo, unsigned seed)
-        : velmo_(velmo), rng_(seed), titles_(HostileTitles(true)) {
+        : velmo_(velmo), rng_(seed), titles_(HostileTitles(false)) {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
         wc.lpfnWndProc = DefWindowProcW;
@@ -196,7 +199,7 @@ class Churn {
                 at = {Pick(r.left, r.right - 1), Pick(r.top, r.bottom - 1)};
             }
         }
-        MovePointer(at);
+        SetCursorPos(at.x, at.y);
     }
 
     const Velmo& velmo_;
@@ -225,12 +228,6 @@ bool DialogShown() {
     return found;
 }
 
-std::wstring TextOf(HWND w) {
-    wchar_t text[256] = {};
-    GetWindowTextW(w, text, 256);
-    return text;
-}
-
 struct WriteCase {
     const char* name;
     bool destroy_before_press;
@@ -239,29 +236,37 @@ struct WriteCase {
 // With the pointer resting on a window long enough for a tick, the window is destroyed (or
 // not) and Enter is posted at once, ahead of the next tick. A window created in between may
 // take the destroyed one's slot; it must not receive the write.
-void CheckWriteToDestroyedWindow(Report& report, Velmo& velmo, const WriteCase& row, int n) {
+void CheckWriteToDestroyedWindow(Report& report, std::FILE* report_file, Velmo& velmo,
+                                 const WriteCase& row, int n) {
     const std::wstring marker = L"written " + std::to_wstring(n);
-    SetRemoteText(velmo.Text1(), marker);
-    const std::wstring form1_caption = TextOf(velmo.Form1());
+    SetText(velmo.Text1(), marker);
+    const std::wstring form1_caption = Text(velmo.Form1());
     auto target = std::make_unique<TestWindow>(L"target", RECT{600, 300, 900, 500});
-    MovePointer(target->Centre());
+    MovePointer(target->hwnd());
     AwaitTicks();
     std::unique_ptr<TestWindow> newcomer;
     if (row.destroy_before_press) {
+        const HWND gone = target->hwnd();
         target->Destroy();
         newcomer = std::make_unique<TestWindow>(L"newcomer", RECT{620, 560, 820, 660});
+        // A handle cut to its low 16 bits would name the newcomer when it takes the same slot.
+        std::fprintf(report_file, "# the newcomer %s the destroyed window's slot\n",
+                     LOWORD(reinterpret_cast<UINT_PTR>(newcomer->hwnd())) ==
+                             LOWORD(reinterpret_cast<UINT_PTR>(gone))
+                         ? "takes"
+                         : "does not take");
     }
     PostMessageW(velmo.Text1(), WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(velmo.Text1(), WM_KEYUP, VK_RETURN, 0xc0000001);
     Pump(300);
     const std::string name = row.name;
     if (row.destroy_before_press) {
-        report.Equal(name + ": the window made after it keeps its title", newcomer->Title(),
+        report.Equal(name + ": the window made after it keeps its title", Text(newcomer->hwnd()),
                      L"newcomer");
-        report.Equal(name + ": Form1 keeps its caption", TextOf(velmo.Form1()), form1_caption);
+        report.Equal(name + ": Form1 keeps its caption", Text(velmo.Form1()), form1_caption);
         report.Check(name + ": Velmo.exe still runs", velmo.Running());
     } else {
-        report.Equal(name + ": the title becomes Text1", target->Title(), marker);
+        report.Equal(name + ": the title becomes Text1", Text(target->hwnd()), marker);
     }
 }
 
@@ -282,7 +287,7 @@ int wmain(int argc, wchar_t** argv) {
     Report report(out);
     {
         Velmo velmo(argv[1]);
-        if (report.Check("Velmo.exe starts and shows Form1", velmo.started())) {
+        if (report.Check("Velmo.exe starts and shows Form1", velmo.Form1() != nullptr)) {
             const unsigned seed = GetTickCount() % 100000;
             {
                 Churn churn(velmo, seed);
@@ -301,7 +306,7 @@ int wmain(int argc, wchar_t** argv) {
             };
             int n = 0;
             for (const WriteCase& row : rows) {
-                CheckWriteToDestroyedWindow(report, velmo, row, ++n);
+                CheckWriteToDestroyedWindow(report, out, velmo, row, ++n);
             }
             report.Equal("closing ends the process with status 0", velmo.Close(), 0);
         }
