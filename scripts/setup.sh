@@ -15,7 +15,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
 test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool
   g++-mingw-w64-i686 binutils-mingw-w64-i686 locales)
-wine_pkgs=(wine wine32:i386)
+wine_pkgs=(wine wine32:i386 fonts-wine)
 
 pkgs=("${build_pkgs[@]}")
 if [ "$mode" = test ]; then pkgs+=("${test_pkgs[@]}"); fi

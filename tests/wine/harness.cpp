@@ -1,0 +1,308 @@
+#include "tests/wine/harness.h"
+
+#include <sstream>
+
+std::string Utf8(const std::wstring& text) {
+    const int size = static_cast<int>(text.size());
+    std::string out(static_cast<size_t>(size) * 3, '\0');
+    out.resize(
+        static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(),
+                                                static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+std::string Show(long long value) {
+    return std::to_string(value);
+}
+
+std::string Show(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string Show(const std::wstring& text) {
+    if (text.size() > 60) {
+        return "\"" + Utf8(text.substr(0, 20)) + "...\" (" + std::to_string(text.size()) +
+               " characters)";
+    }
+    return "\"" + Utf8(text) + "\"";
+}
+
+std::string Show(const RECT& r) {
+    std::ostringstream s;
+    s << r.left << "," << r.top << " " << r.right - r.left << "x" << r.bottom - r.top;
+    return s.str();
+}
+
+std::string Show(const std::vector<std::string>& lines) {
+    std::string s;
+    for (const std::string& line : lines) {
+        s += (s.empty() ? "" : ", ") + line;
+    }
+    return "[" + s + "]";
+}
+
+bool Report::Check(const std::string& name, bool ok, const std::string& detail) {
+    (ok ? passed_ : failed)++;
+    std::fprintf(out_, "%s %s%s%s\n", ok ? "ok" : "FAIL", name.c_str(),
+                 ok || detail.empty() ? "" : ": ", ok ? "" : detail.c_str());
+    std::fflush(out_);
+    return ok;
+}
+
+void Report::Close() {
+    std::fprintf(out_, "%d passed, %d failed\n", passed_, failed);
+    std::fflush(out_);
+}
+
+void Pump(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+bool AwaitSentMessage(DWORD timeout_ms) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+std::wstring Text(HWND window) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &length);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, 3000, &copied);
+    text.resize(copied < length ? copied : length);
+    return text;
+}
+
+void SetText(HWND window, const std::wstring& text) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_ABORTIFHUNG, 3000, &ignored);
+}
+
+RECT RectIn(HWND parent, HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// --- Velmo -------------------------------------------------------------------------------
+
+namespace {
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
+
+HWND FindForm1(DWORD process) {
+    std::vector<HWND> windows;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    for (HWND window : windows) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[32] = {};
+        GetClassNameW(window, name, 32);
+        if (owner == process && std::wstring(name) == L"Vellomar.Form1" &&
+            IsWindowVisible(window)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Velmo::Velmo(const std::wstring& exe) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE write_end = nullptr;
+    CreatePipe(&trace_pipe_, &write_end, &inherited, 1 << 16);
+    SetHandleInformation(trace_pipe_, HANDLE_FLAG_INHERIT, 0);
+    SetEnvironmentVariableW(L"VELLOMAR_TRACE_BINDING", L"1");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = write_end;
+    std::wstring command = L"\"" + exe + L"\"";
+    const BOOL created = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process_);
+    CloseHandle(write_end);
+    if (created) {
+        WaitFor([&] { return (form1_ = FindForm1(process_.dwProcessId)) != nullptr; }, 10000);
+    }
+}
+
+Velmo::~Velmo() {
+    if (Running()) {
+        TerminateProcess(process_.hProcess, 99);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    CloseHandle(trace_pipe_);
+}
+
+std::vector<HWND> Velmo::Children() const {
+    std::vector<HWND> children;
+    EnumChildWindows(form1_, CollectWindow, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+HWND Velmo::Child(size_t i) const {
+    const std::vector<HWND> children = Children();
+    return i < children.size() ? children[i] : nullptr;
+}
+
+HWND Velmo::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(process_.dwThreadId, &info);
+    return info.hwndFocus;
+}
+
+bool Velmo::Running() const {
+    return process_.hProcess != nullptr &&
+           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+namespace {
+
+FontProbeAnswer g_font_answer;
+bool g_font_answered = false;
+
+LRESULT CALLBACK ReceiveFontAnswer(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    if (message == WM_COPYDATA && copy->dwData == kFontProbeAnswer &&
+        copy->cbData == sizeof g_font_answer) {
+        g_font_answer = *static_cast<const FontProbeAnswer*>(copy->lpData);
+        g_font_answered = true;
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+HWND FontAnswerReceiver() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ReceiveFontAnswer;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Vellomar.FontAnswer";
+    RegisterClassExW(&wc);
+    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           wc.hInstance, nullptr);
+}
+
+// font_probe.dll lies beside this program.
+HMODULE LoadFontProbe() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll = path;
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"font_probe.dll";
+    return LoadLibraryW(dll.c_str());
+}
+
+}  // namespace
+
+bool Velmo::ReadFont(HWND window, FontProbeAnswer* answer) const {
+    static const HMODULE probe = LoadFontProbe();
+    static const HWND receiver = FontAnswerReceiver();
+    const auto hook = reinterpret_cast<HOOKPROC>(
+        reinterpret_cast<void (*)()>(GetProcAddress(probe, kFontProbeHook)));
+    HHOOK hooked =
+        hook ? SetWindowsHookExW(WH_GETMESSAGE, hook, probe, process_.dwThreadId) : nullptr;
+    if (hooked == nullptr) {
+        return false;
+    }
+    g_font_answered = false;
+    PostMessageW(window, RegisterWindowMessageW(kFontProbeMessage),
+                 reinterpret_cast<WPARAM>(receiver), 0);
+    const bool answered = WaitFor([] { return g_font_answered; });
+    UnhookWindowsHookEx(hooked);
+    *answer = g_font_answer;
+    return answered;
+}
+
+std::vector<std::string> Velmo::Trace() {
+    DWORD available = 0;
+    while (PeekNamedPipe(trace_pipe_, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        ReadFile(trace_pipe_, chunk.data(), available, &read, nullptr);
+        trace_.append(chunk, 0, read);
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(trace_);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+long Velmo::Close() {
+    PostMessageW(form1_, WM_CLOSE, 0, 0);
+    DWORD code = 0;
+    if (!WaitFor([&] { return !Running(); }, 5000) ||
+        !GetExitCodeProcess(process_.hProcess, &code)) {
+        return -1;
+    }
+    return static_cast<long>(code);
+}
+
+// --- Target windows and input ------------------------------------------------------------
+
+// A static control needs no class of our own and keeps whatever title it is given.
+TestWindow::TestWindow(const std::wstring& title, RECT rect)
+    : hwnd_(CreateWindowExW(0, L"STATIC", title.c_str(), WS_OVERLAPPEDWINDOW, rect.left, rect.top,
+                            rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), nullptr)) {
+    ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+    Pump(100);
+}
+
+void TestWindow::Destroy() {
+    if (hwnd_ != nullptr) {
+        DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+}
+
+void PressKey(WORD virtual_key) {
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = virtual_key;
+        key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC));
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}
+
+void MovePointer(HWND onto) {
+    RECT r;
+    GetWindowRect(onto, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+void Click(HWND window) {
+    MovePointer(window);
+    AwaitTicks();
+    INPUT buttons[2] = {};
+    buttons[0].type = buttons[1].type = INPUT_MOUSE;
+    buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, buttons, sizeof(INPUT));
+}

@@ -1,0 +1,122 @@
+// What the Win32 tests share: a report of checks, waiting while this thread's windows keep
+// answering, Velmo.exe as a child process, target windows, and input as the user makes it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/wine/font_probe.h"
+
+std::string Utf8(const std::wstring& text);
+std::string Show(long long value);
+std::string Show(const std::string& text);
+std::string Show(const std::wstring& text);
+std::string Show(const RECT& r);
+std::string Show(const std::vector<std::string>& lines);
+inline bool operator==(const RECT& a, const RECT& b) {
+    return EqualRect(&a, &b) != FALSE;
+}
+
+// Counts checks and writes one line for each, "ok NAME" or "FAIL NAME: DETAIL", and at the end
+// "N passed, M failed".
+class Report {
+  public:
+    explicit Report(std::FILE* out) : out_(out) {}
+    bool Check(const std::string& name, bool ok, const std::string& detail = {});
+    template <typename Seen, typename Wanted>
+    bool Equal(const std::string& name, const Seen& seen, const Wanted& wanted) {
+        return Check(name, seen == wanted, "seen " + Show(seen) + ", wanted " + Show(wanted));
+    }
+    void Close();
+    int failed = 0;
+
+  private:
+    std::FILE* out_;
+    int passed_ = 0;
+};
+
+// Handles what is sent or posted to this thread's windows (a write from Velmo.exe into one of
+// them is a sent WM_SETTEXT) for `ms` milliseconds.
+void Pump(DWORD ms);
+// Long enough for Timer1 (100 ms) to have ticked with the pointer where it now rests.
+inline void AwaitTicks() {
+    Pump(350);
+}
+
+// Pumps until `done()` holds or `timeout_ms` has passed; returns whether it held.
+template <typename Done>
+bool WaitFor(Done done, DWORD timeout_ms = 3000) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (!done()) {
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+        Pump(20);
+    }
+    return true;
+}
+
+// Waits, without answering it, until another thread has sent this thread a message and so
+// waits for the answer; false if none came within `timeout_ms`.
+bool AwaitSentMessage(DWORD timeout_ms = 3000);
+
+// Any window's text through WM_GETTEXT and WM_SETTEXT, another process's too.
+std::wstring Text(HWND window);
+void SetText(HWND window, const std::wstring& text);
+// A window's rectangle relative to the top-left corner of `parent`'s client area.
+RECT RectIn(HWND parent, HWND window);
+
+// Velmo.exe as a child process, with its binding trace (stderr) read through a pipe.
+class Velmo {
+  public:
+    explicit Velmo(const std::wstring& exe);
+    ~Velmo();
+    Velmo(const Velmo&) = delete;
+    Velmo& operator=(const Velmo&) = delete;
+
+    HWND Form1() const { return form1_; }
+    // Form1's child windows in their stacking order: Text1, then the two Command1 buttons.
+    std::vector<HWND> Children() const;
+    HWND Text1() const { return Child(0); }
+    HWND WriteButton() const { return Child(1); }
+    HWND CaptureButton() const { return Child(2); }
+    HWND Focus() const;
+    bool Running() const;
+    // Reads a window's font inside Velmo.exe, through font_probe.dll; false if no answer came.
+    bool ReadFont(HWND window, FontProbeAnswer* answer) const;
+    // The trace lines written so far.
+    std::vector<std::string> Trace();
+    // Closes Form1 as its close box does; the exit code, or -1 if the process did not end.
+    long Close();
+
+  private:
+    HWND Child(size_t i) const;
+
+    PROCESS_INFORMATION process_{};
+    HANDLE trace_pipe_ = nullptr;
+    std::string trace_;
+    HWND form1_ = nullptr;
+};
+
+// A top-level window of this test with a Unicode title, shown without being activated.
+class TestWindow {
+  public:
+    TestWindow(const std::wstring& title, RECT rect);
+    ~TestWindow() { Destroy(); }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+    HWND hwnd() const { return hwnd_; }
+    void Destroy();
+
+  private:
+    HWND hwnd_;
+};
+
+// Input through SendInput: a key goes to whichever window has the keyboard focus.
+void PressKey(WORD virtual_key);
+void MovePointer(HWND onto);
+// Rests the pointer on the window for a tick, then clicks it with the left button.
+void Click(HWND window);
