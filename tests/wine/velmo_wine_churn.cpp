@@ -278,7 +278,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const double seconds = _wtof(argv[2]);
-    std::FILE* out = _wfopen(argv[3], L"w");
+    std::FILE* out = _wfopen(argv[3], L"wb");
     if (out == nullptr) {
         std::fputs("velmo_wine_churn: cannot write the report\n", stderr);
         return 2;
