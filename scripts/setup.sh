@@ -9,7 +9,7 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 
 build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
-  libx11-dev libxtst-dev libxext-dev
+  libx11-dev libx11-xcb-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
 test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev

@@ -30,7 +30,8 @@ class X11WindowSystem final : public WindowSystem {
     void ForgetOwnWindow(HWND window);
 
     Display* display() const;
-    // Requests that waited for a reply from the server since the connection was opened.
+    // Requests that waited for a reply from the server since the connection was opened,
+    // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;
 
     BOOL GetCursorPos(POINT* point) override;

@@ -1,0 +1,258 @@
+// Timer1_Timer on the X11 backend under Xvfb and openbox, with the pointer on a client's
+// contents, on its title bar, among 1000 other top-level windows and over a 16 MiB title; and
+// the script a Linux user would write instead, two xdotool runs a tick.
+#include <benchmark/benchmark.h>
+
+#include "target/target.h"
+#include "tests/support/x_session.h"
+#include "winsys/x11_window_system.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Form final : FormTexts {
+    std::string label2, text1;
+    std::string Label2Caption() const override { return label2; }
+    void SetLabel2Caption(const std::string& caption) override { label2 = caption; }
+    std::string Text1Text() const override { return text1; }
+    void SetText1Text(const std::string& text) override { text1 = text; }
+};
+
+// One display for the whole run, with the window every case points at.
+struct Desktop {
+    std::unique_ptr<XSession> session;
+    std::unique_ptr<X11WindowSystem> windows;
+    Window target = 0;
+    POINT contents{}, title_bar{};
+
+    Desktop() {
+        std::string error;
+        session = XSession::Start({}, &error);
+        if (!session) {
+            std::fprintf(stderr, "x11_tick_bench: %s\n", error.c_str());
+            std::exit(1);
+        }
+        windows = X11WindowSystem::Open(session->display_name().c_str(), &error);
+        target = session->CreateClient(100, 100, 400, 300, "Benchmark target");
+        RECT outer{};
+        windows->GetWindowRect(target, &outer);
+        contents = {(outer.left + outer.right) / 2, (outer.top + outer.bottom) / 2};
+        title_bar = {contents.x, outer.top + 8};
+    }
+};
+
+Desktop& TheDesktop() {
+    static Desktop desktop;
+    return desktop;
+}
+
+// Every tick's time in µs and the round trips, by case, over all repetitions.
+struct Samples {
+    std::vector<double> times;
+    double round_trips = 0;
+    double ticks = 0;
+};
+std::map<std::string, Samples> samples;
+
+double Median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+void Report(benchmark::State& state, const std::string& name, const std::vector<double>& times,
+            double round_trips) {
+    Samples& all = samples[name];
+    all.times.insert(all.times.end(), times.begin(), times.end());
+    all.round_trips += round_trips;
+    all.ticks += static_cast<double>(times.size());
+    state.counters["median_us"] = Median(times);
+    if (round_trips > 0) {
+        state.counters["round_trips"] = round_trips / static_cast<double>(times.size());
+    }
+}
+
+// Ticks with the pointer at `at`; the timed loop is nothing but ticks.
+void Ticks(benchmark::State& state, const std::string& name, POINT at) {
+    Desktop& desktop = TheDesktop();
+    desktop.session->MovePointer(at.x, at.y);
+    X11WindowSystem& windows = *desktop.windows;
+    Form form;
+    HWND target = 0;
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(state.max_iterations));
+    const unsigned long before = windows.RoundTrips();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        Timer1_Timer(windows, target, form);
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    if (target != desktop.target) {
+        state.SkipWithError("the tick found another window");
+    }
+    Report(state, name, times, static_cast<double>(windows.RoundTrips() - before));
+}
+
+void BM_Contents(benchmark::State& state) {
+    Ticks(state, "a", TheDesktop().contents);
+}
+
+void BM_TitleBar(benchmark::State& state) {
+    Ticks(state, "b", TheDesktop().title_bar);
+}
+
+void BM_ThousandWindows(benchmark::State& state) {
+    Desktop& desktop = TheDesktop();
+    // Above the target in the stacking order, none of them under the pointer.
+    std::vector<Window> others;
+    for (int i = 0; i < 1000; ++i) {
+        others.push_back(desktop.session->CreateClient(600 + (i % 25) * 24, 100 + (i / 25) * 20, 16,
+                                                       12, "other " + std::to_string(i)));
+    }
+    Ticks(state, "c", desktop.contents);
+    Display* d = desktop.session->display();
+    for (const Window w : others) {
+        XDestroyWindow(d, w);
+    }
+    XSync(d, False);
+}
+
+void BM_HugeTitle(benchmark::State& state) {
+    Desktop& desktop = TheDesktop();
+    Display* d = desktop.session->display();
+    std::string title;
+    for (std::size_t i = 0; i < (16u << 20) / 3; ++i) {
+        title += "\xE3\x81\x82";
+    }
+    for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
+        for (std::size_t done = 0; done < title.size(); done += 1 << 20) {
+            const std::size_t n = std::min<std::size_t>(1 << 20, title.size() - done);
+            XChangeProperty(d, desktop.target, XInternAtom(d, name, False),
+                            XInternAtom(d, "UTF8_STRING", False), 8,
+                            done == 0 ? PropModeReplace : PropModeAppend,
+                            reinterpret_cast<const unsigned char*>(title.data() + done),
+                            static_cast<int>(n));
+        }
+    }
+    XSync(d, False);
+    Ticks(state, "d", desktop.contents);
+    for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
+        XChangeProperty(d, desktop.target, XInternAtom(d, name, False),
+                        XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>("Benchmark target"), 16);
+    }
+    XSync(d, False);
+}
+
+// Runs a program and returns its standard output.
+std::string Run(std::vector<std::string> argv) {
+    int out[2];
+    if (pipe(out) != 0) {
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> args;
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    if (spawned == 0) {
+        waitpid(pid, nullptr, 0);
+    }
+    return text;
+}
+
+// What a script would run each tick: where the pointer is and which window, then its name.
+void BM_Xdotool(benchmark::State& state) {
+    Desktop& desktop = TheDesktop();
+    desktop.session->MovePointer(desktop.contents.x, desktop.contents.y);
+    std::vector<double> times;
+    std::string name;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const std::string location = Run({"xdotool", "getmouselocation"});
+        const std::size_t at = location.find("window:");
+        const std::string window =
+            at == std::string::npos ? "0" : std::to_string(std::atol(location.c_str() + at + 7));
+        name = Run({"xdotool", "getwindowname", window});
+        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    if (name.empty()) {
+        state.SkipWithError("xdotool read no name");
+    }
+    Report(state, "xdotool", times, 0);
+}
+
+// Five repetitions of each, interleaved at random (see main), so that the load of a shared
+// machine falls on every case alike.
+BENCHMARK(BM_Contents)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TitleBar)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThousandWindows)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HugeTitle)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Xdotool)->Iterations(100)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);  // a flag given later still wins
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    // Over all repetitions: the median tick, the round trips a tick, and the targets.
+    const double a = Median(samples["a"].times);
+    std::printf("\n%-36s %10s %12s %8s\n", "case", "median µs", "round trips", "vs (a)");
+    const std::pair<const char*, const char*> cases[] = {
+        {"a", "(a) contents"},
+        {"b", "(b) title bar"},
+        {"c", "(c) 1000 other top-level windows"},
+        {"d", "(d) 16 MiB title"},
+        {"xdotool", "xdotool getmouselocation+getwindowname"}};
+    for (const auto& [key, label] : cases) {
+        const Samples& c = samples[key];
+        if (c.times.empty()) {
+            continue;
+        }
+        const double median = Median(c.times);
+        const std::string round_trips =
+            c.round_trips > 0 ? std::to_string(c.round_trips / c.ticks).substr(0, 4) : "-";
+        std::printf("%-36s %10.1f %12s %8.2f\n", label, median, round_trips.c_str(),
+                    a > 0 ? median / a : 0.0);
+    }
+    return 0;
+}

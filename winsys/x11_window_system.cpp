@@ -1,0 +1,878 @@
+#include "winsys/x11_window_system.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <X11/Xlib.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "winsys/x11_text.h"
+
+namespace {
+
+// The z-order values and flags of SetWindowPos that the boundary header leaves to Windows.
+const HWND kHwndNoTopmost = static_cast<HWND>(-2);
+constexpr UINT kSwpNoSize = 0x0001;
+constexpr UINT kSwpNoMove = 0x0002;
+constexpr UINT kSwpNoZOrder = 0x0004;
+
+// How far WindowFromPoint looks below a top-level window for the client that carries WM_STATE,
+// and how many windows it asks about at most: no window manager nests deeper than a few levels.
+constexpr int kMaxDepth = 8;
+constexpr std::size_t kMaxWindowsSearched = 4096;
+constexpr std::size_t kMaxCachedClients = 1024;
+
+// Bytes of a request that are not the property data (header and BIG-REQUESTS length).
+constexpr std::size_t kRequestOverhead = 64;
+
+struct FreeReply {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+[[noreturn]] void LostConnection() {
+    static constexpr char kMessage[] = "velmo: lost the connection to the X server\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(1);
+}
+
+// Xlib's handler of a lost connection is one for the whole process and may already belong to
+// someone else (Qt installs its own): ours ends the program for our own connections and passes
+// every other one on.
+std::vector<Display*>& OurDisplays() {
+    static std::vector<Display*> displays;
+    return displays;
+}
+
+XIOErrorHandler previous_io_error_handler = nullptr;
+
+int OnIoError(Display* display) {
+    const auto& ours = OurDisplays();
+    if (std::find(ours.begin(), ours.end(), display) != ours.end()) {
+        LostConnection();
+    }
+    return previous_io_error_handler != nullptr ? previous_io_error_handler(display) : 0;
+}
+
+void WatchForLostConnection(Display* display) {
+    static const bool installed = [] {
+        previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
+        return true;
+    }();
+    static_cast<void>(installed);
+    OurDisplays().push_back(display);
+}
+
+// Keeps the X errors of one operation on our connection from reaching the handler in place
+// (Xlib's default one prints and ends the process), and puts that handler back afterwards.
+// Errors that concern other connections still go to it.
+class ErrorTrap {
+  public:
+    explicit ErrorTrap(Display* display) : display_(display), outer_(innermost_) {
+        innermost_ = this;
+        previous_ = XSetErrorHandler(&ErrorTrap::OnError);
+    }
+    ~ErrorTrap() {
+        XSetErrorHandler(previous_);
+        innermost_ = outer_;
+    }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+    bool failed() const { return error_code_ != 0; }
+
+  private:
+    static int OnError(Display* display, XErrorEvent* event) {
+        ErrorTrap* trap = innermost_;
+        if (trap == nullptr) {
+            return 0;
+        }
+        if (display == trap->display_) {
+            trap->error_code_ = event->error_code;
+            return 0;
+        }
+        while (trap->outer_ != nullptr) {
+            trap = trap->outer_;
+        }
+        return trap->previous_ != nullptr ? trap->previous_(display, event) : 0;
+    }
+
+    static inline ErrorTrap* innermost_ = nullptr;
+    Display* display_;
+    ErrorTrap* outer_;
+    XErrorHandler previous_ = nullptr;
+    int error_code_ = 0;
+};
+
+// XIDs use 29 bits; anything else is not a window of any server.
+bool ToWindow(HWND handle, xcb_window_t* window) {
+    if (handle == 0 || handle > 0x1FFFFFFFu) {
+        return false;
+    }
+    *window = static_cast<xcb_window_t>(handle);
+    return true;
+}
+
+bool InProtocolRange(long v) {
+    return v >= INT16_MIN && v <= INT16_MAX;
+}
+
+std::int16_t Clamp16(long v) {
+    return static_cast<std::int16_t>(std::clamp<long>(v, INT16_MIN, INT16_MAX));
+}
+
+std::string_view Bytes(const xcb_get_property_reply_t* r) {
+    return {static_cast<const char*>(xcb_get_property_value(r)),
+            static_cast<std::size_t>(xcb_get_property_value_length(r))};
+}
+
+std::vector<std::uint32_t> Cardinals(const xcb_get_property_reply_t* r) {
+    if (r == nullptr || r->format != 32) {
+        return {};
+    }
+    const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(r));
+    return {v, v + r->value_len};
+}
+
+// Text from a window's own text callback, made valid and long enough for `max` bytes without
+// looking at the rest of a long text.
+std::string OwnText(const OwnWindow& own, std::size_t max) {
+    if (!own.text) {
+        return {};
+    }
+    const std::string text = own.text();
+    const std::size_t look = max + 3;  // a cut-off character at the end is at most 3 bytes
+    return x11_text::ValidUtf8(std::string_view(text).substr(0, look), text.size() > look);
+}
+
+// A window and its parent.
+struct Family {
+    xcb_window_t window = XCB_NONE;
+    xcb_window_t parent = XCB_NONE;
+};
+
+struct PointerHint {
+    std::int16_t x;
+    std::int16_t y;
+    xcb_window_t top;
+    std::chrono::steady_clock::time_point when;
+};
+// How long the pointer's top-level window stands for the point it was at.
+constexpr auto kPointerHintLife = std::chrono::milliseconds(20);
+
+// Where a window is and how the window manager frames it, read in one round trip.
+struct Placement {
+    int x = 0;  // the inside of the window, in root coordinates
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    int border = 0;
+    bool managed = false;  // has WM_STATE Normal or Iconic
+    bool mapped = false;
+    std::array<int, 4> frame{};  // left, right, top, bottom, while managed
+    std::uint32_t gravity = XCB_GRAVITY_NORTH_WEST;
+    std::vector<xcb_atom_t> net_wm_state;
+    bool wm_moves_windows = false;  // the window manager takes _NET_MOVERESIZE_WINDOW
+
+    RECT Outer() const {
+        return {x - border - frame[0], y - border - frame[2], x + width + border + frame[1],
+                y + height + border + frame[3]};
+    }
+};
+
+}  // namespace
+
+struct X11WindowSystem::State {
+    Display* display = nullptr;
+    xcb_connection_t* c = nullptr;
+    xcb_window_t root = XCB_NONE;
+    std::size_t max_request_bytes = 0;
+    unsigned long round_trips = 0;
+    std::unordered_map<xcb_window_t, OwnWindow> own;
+    // The top-level window the pointer was over when GetCursorPos asked, kept for the call
+    // right after it only.
+    std::optional<PointerHint> pointer_hint;
+    // The client found inside each top-level window (a frame), checked again at each use.
+    std::unordered_map<xcb_window_t, Family> client_of;
+
+    struct {
+        xcb_atom_t utf8_string;
+        xcb_atom_t compound_text;
+        xcb_atom_t net_wm_name;
+        xcb_atom_t wm_state;
+        xcb_atom_t net_frame_extents;
+        xcb_atom_t net_wm_state;
+        xcb_atom_t net_wm_state_above;
+        xcb_atom_t net_active_window;
+        xcb_atom_t net_supported;
+        xcb_atom_t net_moveresize_window;
+    } atom{};
+
+    // Called once before collecting the replies to the requests sent since the last wait: they
+    // travel to the server and back together, as one round trip.
+    void Wait() { ++round_trips; }
+
+    template <typename T, typename Cookie>
+    Reply<T> Get(T* (*reply_function)(xcb_connection_t*, Cookie, xcb_generic_error_t**),
+                 Cookie cookie) {
+        xcb_generic_error_t* error = nullptr;
+        Reply<T> reply(reply_function(c, cookie, &error));
+        std::free(error);
+        if (!reply && xcb_connection_has_error(c)) {
+            LostConnection();
+        }
+        return reply;
+    }
+
+    // Waits until the server has handled every request so far, so that their errors have
+    // reached the trap.
+    void Sync() {
+        XSync(display, False);
+        Wait();
+    }
+
+    xcb_get_property_cookie_t AskProperty(xcb_window_t w, xcb_atom_t property, xcb_atom_t type,
+                                          std::uint32_t offset_units, std::uint32_t units) {
+        return xcb_get_property(c, 0, w, property, type, offset_units, units);
+    }
+
+    bool Exists(xcb_window_t w) {
+        const auto cookie = xcb_get_window_attributes(c, w);
+        Wait();
+        return Get(xcb_get_window_attributes_reply, cookie) != nullptr;
+    }
+
+    Family FindClient(std::vector<Family> level);
+    HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y,
+                          const std::unordered_map<xcb_window_t, xcb_window_t>& child_at);
+    std::string ReadTitle(xcb_window_t w, std::size_t max);
+    bool ReadPlacement(xcb_window_t w, Placement* p);
+    void SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data);
+    void SetAbove(xcb_window_t w, const Placement& p, bool above);
+    void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
+};
+
+X11WindowSystem::X11WindowSystem(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+X11WindowSystem::~X11WindowSystem() {
+    auto& ours = OurDisplays();
+    ours.erase(std::remove(ours.begin(), ours.end(), state_->display), ours.end());
+    XCloseDisplay(state_->display);
+}
+
+std::unique_ptr<X11WindowSystem> X11WindowSystem::Open(const char* display_name,
+                                                       std::string* error) {
+    Display* display = XOpenDisplay(display_name);
+    if (display == nullptr) {
+        if (error != nullptr) {
+            const char* name = display_name != nullptr ? display_name : std::getenv("DISPLAY");
+            *error = name != nullptr && *name != '\0'
+                         ? "cannot open the X display \"" + std::string(name) + "\""
+                         : std::string("cannot open the X display: DISPLAY is not set");
+        }
+        return nullptr;
+    }
+    WatchForLostConnection(display);
+
+    auto s = std::make_unique<State>();
+    s->display = display;
+    s->c = XGetXCBConnection(display);
+    s->root = static_cast<xcb_window_t>(DefaultRootWindow(display));
+    const long units = XExtendedMaxRequestSize(display) != 0 ? XExtendedMaxRequestSize(display)
+                                                             : XMaxRequestSize(display);
+    s->max_request_bytes = static_cast<std::size_t>(units) * 4;
+
+    const std::pair<const char*, xcb_atom_t*> names[] = {
+        {"UTF8_STRING", &s->atom.utf8_string},
+        {"COMPOUND_TEXT", &s->atom.compound_text},
+        {"_NET_WM_NAME", &s->atom.net_wm_name},
+        {"WM_STATE", &s->atom.wm_state},
+        {"_NET_FRAME_EXTENTS", &s->atom.net_frame_extents},
+        {"_NET_WM_STATE", &s->atom.net_wm_state},
+        {"_NET_WM_STATE_ABOVE", &s->atom.net_wm_state_above},
+        {"_NET_ACTIVE_WINDOW", &s->atom.net_active_window},
+        {"_NET_SUPPORTED", &s->atom.net_supported},
+        {"_NET_MOVERESIZE_WINDOW", &s->atom.net_moveresize_window},
+    };
+    std::vector<xcb_intern_atom_cookie_t> cookies;
+    for (const auto& [name, atom] : names) {
+        cookies.push_back(
+            xcb_intern_atom(s->c, 0, static_cast<std::uint16_t>(std::strlen(name)), name));
+    }
+    s->Wait();
+    for (std::size_t i = 0; i < cookies.size(); ++i) {
+        const auto reply = s->Get(xcb_intern_atom_reply, cookies[i]);
+        *names[i].second = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    }
+    return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(std::move(s)));
+}
+
+void X11WindowSystem::DeclareOwnWindow(HWND window, OwnWindow own) {
+    xcb_window_t w;
+    if (ToWindow(window, &w)) {
+        state_->own[w] = std::move(own);
+    }
+}
+
+void X11WindowSystem::ForgetOwnWindow(HWND window) {
+    xcb_window_t w;
+    if (ToWindow(window, &w)) {
+        state_->own.erase(w);
+    }
+}
+
+Display* X11WindowSystem::display() const {
+    return state_->display;
+}
+
+unsigned long X11WindowSystem::RoundTrips() const {
+    return state_->round_trips;
+}
+
+BOOL X11WindowSystem::GetCursorPos(POINT* point) {
+    if (point == nullptr) {
+        return 0;
+    }
+    *point = {};
+    State& s = *state_;
+    s.pointer_hint.reset();
+    const auto cookie = xcb_query_pointer(s.c, s.root);
+    s.Wait();
+    const auto reply = s.Get(xcb_query_pointer_reply, cookie);
+    if (!reply) {
+        return 0;
+    }
+    *point = {reply->root_x, reply->root_y};
+    if (reply->same_screen) {
+        s.pointer_hint = PointerHint{reply->root_x, reply->root_y, reply->child,
+                                     std::chrono::steady_clock::now()};
+    }
+    return 1;
+}
+
+HWND X11WindowSystem::WindowFromPoint(LONG x_in, LONG y_in) {
+    State& s = *state_;
+    const std::optional<PointerHint> hint = std::exchange(s.pointer_hint, std::nullopt);
+    if (!InProtocolRange(x_in) || !InProtocolRange(y_in)) {
+        return 0;
+    }
+    const auto x = static_cast<std::int16_t>(x_in);
+    const auto y = static_cast<std::int16_t>(y_in);
+    ErrorTrap trap(s.display);
+
+    // The top-level window there, the uppermost mapped one. GetCursorPos has just been told
+    // which one is at the pointer; when asked about that very point, its answer stands.
+    xcb_window_t top = XCB_NONE;
+    if (hint && hint->x == x && hint->y == y &&
+        std::chrono::steady_clock::now() - hint->when < kPointerHintLife) {
+        top = hint->top;
+    } else {
+        const auto at_root = xcb_translate_coordinates(s.c, s.root, s.root, x, y);
+        const auto root_geometry = xcb_get_geometry(s.c, s.root);
+        s.Wait();
+        const auto top_reply = s.Get(xcb_translate_coordinates_reply, at_root);
+        const auto root = s.Get(xcb_get_geometry_reply, root_geometry);
+        if (!top_reply || !root || x < 0 || y < 0 || x >= root->width || y >= root->height) {
+            return 0;
+        }
+        top = top_reply->child;
+    }
+    if (top == XCB_NONE) {
+        return 0;
+    }
+
+    // The client found inside this top-level window before, if it is still there; else the
+    // top-level window itself. Asked at the same time, so that our own windows cost nothing
+    // more: the window at the point inside each of them.
+    const auto cached = s.client_of.find(top);
+    const xcb_window_t first = cached != s.client_of.end() ? cached->second.window : top;
+    const auto first_state = s.AskProperty(first, s.atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto first_tree = xcb_query_tree(s.c, first);
+    std::vector<std::pair<xcb_window_t, xcb_translate_coordinates_cookie_t>> own_cookies;
+    for (const auto& entry : s.own) {
+        own_cookies.emplace_back(entry.first,
+                                 xcb_translate_coordinates(s.c, s.root, entry.first, x, y));
+    }
+    s.Wait();
+    const auto state = s.Get(xcb_get_property_reply, first_state);
+    auto tree = s.Get(xcb_query_tree_reply, first_tree);
+    std::unordered_map<xcb_window_t, xcb_window_t> child_at;
+    for (const auto& [w, cookie] : own_cookies) {
+        if (const auto r = s.Get(xcb_translate_coordinates_reply, cookie)) {
+            child_at[w] = r->child;
+        }
+    }
+    const bool has_state = state && state->type != XCB_NONE;
+    if (cached != s.client_of.end()) {
+        if (has_state && tree && tree->parent == cached->second.parent) {
+            return s.DeepestOwnWindow(first, x, y, child_at);
+        }
+        s.client_of.erase(cached);
+        return WindowFromPoint(x, y);  // looks afresh, without the stale entry
+    }
+    if (has_state) {
+        return s.DeepestOwnWindow(top, x, y, child_at);
+    }
+    std::vector<Family> children;
+    if (tree) {
+        const xcb_window_t* c = xcb_query_tree_children(tree.get());
+        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+            children.push_back({c[i], top});
+        }
+    }
+    // A top-level window without a client inside is an unmanaged one (a popup menu, a
+    // tooltip): it is the window there itself.
+    const Family found = s.FindClient(std::move(children));
+    if (found.window == XCB_NONE) {
+        return s.DeepestOwnWindow(top, x, y, child_at);
+    }
+    if (s.client_of.size() >= kMaxCachedClients) {
+        s.client_of.clear();
+    }
+    s.client_of[top] = {found.window, found.parent};
+    return s.DeepestOwnWindow(found.window, x, y, child_at);
+}
+
+// The window with WM_STATE among `level` and their descendants, searched one level at a time
+// so that each level costs one round trip; the uppermost wins within a level.
+Family X11WindowSystem::State::FindClient(std::vector<Family> level) {
+    std::size_t searched = 0;
+    for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
+        searched += level.size();
+        if (searched > kMaxWindowsSearched) {
+            return {};
+        }
+        std::vector<xcb_get_property_cookie_t> states;
+        for (const Family& f : level) {
+            states.push_back(AskProperty(f.window, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        }
+        Wait();
+        Family found{};
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const auto r = Get(xcb_get_property_reply, states[i]);
+            if (r && r->type != XCB_NONE) {
+                found = level[i];  // children come lowest first, so the last one is uppermost
+            }
+        }
+        if (found.window != XCB_NONE) {
+            return found;
+        }
+        std::vector<xcb_query_tree_cookie_t> trees;
+        for (const Family& f : level) {
+            trees.push_back(xcb_query_tree(c, f.window));
+        }
+        Wait();
+        std::vector<Family> next;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            if (const auto r = Get(xcb_query_tree_reply, trees[i])) {
+                const xcb_window_t* children = xcb_query_tree_children(r.get());
+                for (int k = 0; k < xcb_query_tree_children_length(r.get()); ++k) {
+                    next.push_back({children[k], level[i].window});
+                }
+            }
+        }
+        level = std::move(next);
+    }
+    return {};
+}
+
+// Below one of our own windows, the deepest of our own windows at the point; any other window
+// answers for itself.
+HWND X11WindowSystem::State::DeepestOwnWindow(
+    xcb_window_t client, std::int16_t x, std::int16_t y,
+    const std::unordered_map<xcb_window_t, xcb_window_t>& child_at) {
+    if (own.count(client) == 0) {
+        return client;
+    }
+    xcb_window_t deepest = client;
+    xcb_window_t current = client;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        xcb_window_t child = XCB_NONE;
+        if (const auto known = child_at.find(current); known != child_at.end()) {
+            child = known->second;
+        } else {
+            const auto cookie = xcb_translate_coordinates(c, root, current, x, y);
+            Wait();
+            const auto r = Get(xcb_translate_coordinates_reply, cookie);
+            if (!r) {
+                break;
+            }
+            child = r->child;
+        }
+        if (child == XCB_NONE) {
+            break;
+        }
+        current = child;
+        if (own.count(current) != 0) {
+            deepest = current;
+        }
+    }
+    return deepest;
+}
+
+BOOL X11WindowSystem::IsWindow(HWND window) {
+    state_->pointer_hint.reset();
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    ErrorTrap trap(state_->display);
+    return state_->Exists(w) ? 1 : 0;
+}
+
+int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
+    state_->pointer_hint.reset();
+    if (buffer == nullptr || capacity <= 0) {
+        return 0;
+    }
+    buffer[0] = '\0';
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    State& s = *state_;
+    const auto max = static_cast<std::size_t>(capacity) - 1;
+    std::string text;
+    if (const auto own = s.own.find(w); own != s.own.end()) {
+        text = OwnText(own->second, max);
+    } else if (max > 0) {
+        ErrorTrap trap(s.display);
+        text = s.ReadTitle(w, max);
+    }
+    const std::size_t n = x11_text::Utf8PrefixLength(text, max);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return static_cast<int>(n);
+}
+
+// The title as UTF-8, at least `max` bytes of it where there are that many, reading no more
+// of the properties than that needs.
+std::string X11WindowSystem::State::ReadTitle(xcb_window_t w, std::size_t max) {
+    // Each byte of a title gives at least one byte of UTF-8, except for COMPOUND_TEXT's escape
+    // sequences, which are read further below if they took the room.
+    const auto units = static_cast<std::uint32_t>(std::min<std::size_t>((max + 3) / 4, UINT32_MAX));
+    const auto net_cookie = AskProperty(w, atom.net_wm_name, atom.utf8_string, 0, units);
+    const auto wm_cookie = AskProperty(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, units);
+    Wait();
+    const auto net = Get(xcb_get_property_reply, net_cookie);
+    const auto wm = Get(xcb_get_property_reply, wm_cookie);
+    if (net && net->type == atom.utf8_string && net->format == 8) {
+        return x11_text::ValidUtf8(Bytes(net.get()), net->bytes_after > 0);
+    }
+    if (!wm || wm->format != 8) {
+        return {};
+    }
+    const bool more = wm->bytes_after > 0;
+    if (wm->type == XCB_ATOM_STRING) {
+        return x11_text::Latin1ToUtf8(Bytes(wm.get()));
+    }
+    if (wm->type == atom.utf8_string) {
+        return x11_text::ValidUtf8(Bytes(wm.get()), more);
+    }
+    if (wm->type != atom.compound_text) {
+        return {};
+    }
+    std::string ctext(Bytes(wm.get()));
+    std::string text = x11_text::CompoundTextToUtf8(ctext, more);
+    // Escape sequences take room without giving text; up to four times the room is read for
+    // them, which real titles never need, so that a title made of nothing else stays cheap.
+    std::uint32_t offset = units;
+    bool rest = more;
+    while (rest && text.size() < max && ctext.size() < 4 * max + 16) {
+        const auto cookie = AskProperty(w, XCB_ATOM_WM_NAME, atom.compound_text, offset, units);
+        Wait();
+        const auto r = Get(xcb_get_property_reply, cookie);
+        if (!r || r->type != atom.compound_text || r->format != 8) {
+            break;
+        }
+        ctext.append(Bytes(r.get()));
+        offset += units;
+        rest = r->bytes_after > 0;
+        text = x11_text::CompoundTextToUtf8(ctext, rest);
+    }
+    return text;
+}
+
+BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
+    state_->pointer_hint.reset();
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    State& s = *state_;
+    std::string utf8 = x11_text::ValidUtf8(text != nullptr ? text : "");
+    if (const auto own = s.own.find(w); own != s.own.end()) {
+        if (own->second.set_text) {
+            own->second.set_text(utf8);
+        }
+        return 1;
+    }
+
+    // One request carries a property; a text longer than the largest request is cut to fit.
+    const std::size_t limit = s.max_request_bytes - kRequestOverhead;
+    utf8.resize(x11_text::Utf8PrefixLength(utf8, limit));
+    std::string wm_name;
+    xcb_atom_t wm_type = XCB_ATOM_STRING;
+    if (std::optional<std::string> latin1 = x11_text::Utf8ToLatin1(utf8)) {
+        wm_name = std::move(*latin1);
+    } else {
+        wm_type = s.atom.compound_text;
+        std::string_view shorter = utf8;
+        wm_name = x11_text::Utf8ToCompoundText(shorter);
+        while (wm_name.size() > limit) {  // escape sequences made it longer than the UTF-8
+            shorter =
+                shorter.substr(0, x11_text::Utf8PrefixLength(shorter, shorter.size() / 4 * 3));
+            wm_name = x11_text::Utf8ToCompoundText(shorter);
+        }
+    }
+
+    ErrorTrap trap(s.display);
+    XChangeProperty(s.display, w, s.atom.net_wm_name, s.atom.utf8_string, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(utf8.data()),
+                    static_cast<int>(utf8.size()));
+    XChangeProperty(s.display, w, XA_WM_NAME, wm_type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(wm_name.data()),
+                    static_cast<int>(wm_name.size()));
+    s.Sync();
+    return trap.failed() ? 0 : 1;
+}
+
+BOOL X11WindowSystem::UpdateWindow(HWND window) {
+    state_->pointer_hint.reset();
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    State& s = *state_;
+    if (const auto own = s.own.find(w); own != s.own.end() && own->second.repaint) {
+        own->second.repaint();
+    }
+    // The round trip of the existence check also makes sure that every change made so far has
+    // reached the server and been handled.
+    ErrorTrap trap(s.display);
+    return s.Exists(w) ? 1 : 0;
+}
+
+bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
+    const auto geometry_cookie = xcb_get_geometry(c, w);
+    const auto origin_cookie = xcb_translate_coordinates(c, w, root, 0, 0);
+    const auto attributes_cookie = xcb_get_window_attributes(c, w);
+    const auto wm_state_cookie = AskProperty(w, atom.wm_state, atom.wm_state, 0, 1);
+    const auto extents_cookie = AskProperty(w, atom.net_frame_extents, XCB_ATOM_CARDINAL, 0, 4);
+    const auto hints_cookie =
+        AskProperty(w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18);
+    const auto net_state_cookie = AskProperty(w, atom.net_wm_state, XCB_ATOM_ATOM, 0, 256);
+    const auto supported_cookie = AskProperty(root, atom.net_supported, XCB_ATOM_ATOM, 0, 4096);
+    Wait();
+    const auto geometry = Get(xcb_get_geometry_reply, geometry_cookie);
+    const auto origin = Get(xcb_translate_coordinates_reply, origin_cookie);
+    const auto attributes = Get(xcb_get_window_attributes_reply, attributes_cookie);
+    const auto wm_state = Get(xcb_get_property_reply, wm_state_cookie);
+    const auto extents = Get(xcb_get_property_reply, extents_cookie);
+    const auto hints = Get(xcb_get_property_reply, hints_cookie);
+    const auto net_state = Get(xcb_get_property_reply, net_state_cookie);
+    const auto supported = Get(xcb_get_property_reply, supported_cookie);
+    if (!geometry || !origin || !attributes) {
+        return false;
+    }
+    p->x = origin->dst_x;
+    p->y = origin->dst_y;
+    p->width = geometry->width;
+    p->height = geometry->height;
+    p->border = geometry->border_width;
+    p->mapped = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    const std::vector<std::uint32_t> state = Cardinals(wm_state.get());
+    p->managed = !state.empty() && (state[0] == 1 || state[0] == 3);  // Normal or Iconic
+    if (const std::vector<std::uint32_t> e = Cardinals(extents.get());
+        p->managed && e.size() == 4) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            p->frame[i] = static_cast<int>(std::min<std::uint32_t>(e[i], INT16_MAX));
+        }
+    }
+    // WM_NORMAL_HINTS: flags first, win_gravity last of 18 fields, present with PWinGravity.
+    if (const std::vector<std::uint32_t> h = Cardinals(hints.get());
+        h.size() == 18 && (h[0] & (1u << 9)) != 0) {
+        p->gravity = h[17];
+    }
+    p->net_wm_state = Cardinals(net_state.get());
+    const std::vector<std::uint32_t> features = Cardinals(supported.get());
+    p->wm_moves_windows =
+        std::find(features.begin(), features.end(), atom.net_moveresize_window) != features.end();
+    return true;
+}
+
+BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
+    state_->pointer_hint.reset();
+    if (rect == nullptr) {
+        return 0;
+    }
+    *rect = {};
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    ErrorTrap trap(state_->display);
+    Placement p;
+    if (!state_->ReadPlacement(w, &p)) {
+        return 0;
+    }
+    *rect = p.Outer();
+    return 1;
+}
+
+void X11WindowSystem::State::SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = w;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    std::copy(data.begin(), data.end(), event.xclient.data.l);
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
+// A window the window manager knows is asked through it. Before that, the window's own
+// _NET_WM_STATE is what the window manager reads when it takes the window on; the message goes
+// too, in case it takes the window on in between (until then it ignores the message).
+void X11WindowSystem::State::SetAbove(xcb_window_t w, const Placement& p, bool above) {
+    if (!p.managed && !p.mapped) {
+        std::vector<xcb_atom_t> states = p.net_wm_state;
+        const auto found = std::find(states.begin(), states.end(), atom.net_wm_state_above);
+        if (above && found == states.end()) {
+            states.push_back(atom.net_wm_state_above);
+        } else if (!above && found != states.end()) {
+            states.erase(found);
+        }
+        std::vector<long> longs(states.begin(), states.end());  // Xlib takes format 32 as longs
+        XChangeProperty(display, w, atom.net_wm_state, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(longs.data()),
+                        static_cast<int>(longs.size()));
+    }
+    constexpr long kRemove = 0;
+    constexpr long kAdd = 1;
+    constexpr long kFromApplication = 1;
+    SendToRoot(w, atom.net_wm_state,
+               {above ? kAdd : kRemove, static_cast<long>(atom.net_wm_state_above), 0,
+                kFromApplication, 0});
+}
+
+// Moves and sizes a window so that its outer rectangle, as GetWindowRect reports it, becomes
+// x, y, cx, cy.
+void X11WindowSystem::State::Configure(xcb_window_t w, const Placement& p, int x, int y, int cx,
+                                       int cy, UINT flags) {
+    const bool move = (flags & kSwpNoMove) == 0;
+    const bool size = (flags & kSwpNoSize) == 0;
+    if (!move && !size) {
+        return;
+    }
+    const int left = p.frame[0];
+    const int right = p.frame[1];
+    const int top = p.frame[2];
+    const int bottom = p.frame[3];
+    const int width = std::clamp(cx - 2 * p.border - left - right, 1, int{UINT16_MAX});
+    const int height = std::clamp(cy - 2 * p.border - top - bottom, 1, int{UINT16_MAX});
+
+    if (p.managed && p.wm_moves_windows) {
+        // With north-west gravity named in the request, the position is the frame's corner,
+        // whatever gravity the window itself asks for.
+        constexpr long kFromApplication = 1L << 12;
+        const long fields =
+            (move ? (1L << 8) | (1L << 9) : 0) | (size ? (1L << 10) | (1L << 11) : 0);
+        SendToRoot(w, atom.net_moveresize_window,
+                   {XCB_GRAVITY_NORTH_WEST | fields | kFromApplication, Clamp16(x), Clamp16(y),
+                    width, height});
+        return;
+    }
+    if (p.managed && move) {
+        // Otherwise the window manager places the frame by the window's gravity, with ICCCM's
+        // reference points: the frame's edge or centre on the gravity's side goes where the
+        // window's own would; static gravity keeps the inside in place.
+        const int dx = left + right;
+        const int dy = top + bottom;
+        switch (p.gravity) {
+            case XCB_GRAVITY_NORTH:
+            case XCB_GRAVITY_CENTER:
+            case XCB_GRAVITY_SOUTH:
+                x += dx / 2;
+                break;
+            case XCB_GRAVITY_NORTH_EAST:
+            case XCB_GRAVITY_EAST:
+            case XCB_GRAVITY_SOUTH_EAST:
+                x += dx;
+                break;
+            case XCB_GRAVITY_STATIC:
+                x += left;
+                break;
+            default:
+                break;
+        }
+        switch (p.gravity) {
+            case XCB_GRAVITY_WEST:
+            case XCB_GRAVITY_CENTER:
+            case XCB_GRAVITY_EAST:
+                y += dy / 2;
+                break;
+            case XCB_GRAVITY_SOUTH_WEST:
+            case XCB_GRAVITY_SOUTH:
+            case XCB_GRAVITY_SOUTH_EAST:
+                y += dy;
+                break;
+            case XCB_GRAVITY_STATIC:
+                y += top;
+                break;
+            default:
+                break;
+        }
+    }
+    // A child window's position is relative to its parent, as on Windows.
+    XWindowChanges changes{};
+    changes.x = Clamp16(x);
+    changes.y = Clamp16(y);
+    changes.width = width;
+    changes.height = height;
+    XConfigureWindow(display, w, (move ? CWX | CWY : 0) | (size ? CWWidth | CWHeight : 0),
+                     &changes);
+}
+
+BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
+                                   UINT flags) {
+    state_->pointer_hint.reset();
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    State& s = *state_;
+    ErrorTrap trap(s.display);
+    Placement p;
+    if (!s.ReadPlacement(w, &p)) {
+        return 0;
+    }
+    // The window manager handles these in order: once the new state shows, so does the move.
+    s.Configure(w, p, x, y, cx, cy, flags);
+    if ((flags & kSwpNoZOrder) == 0 &&
+        (insert_after == HWND_TOPMOST || insert_after == kHwndNoTopmost)) {
+        s.SetAbove(w, p, insert_after == HWND_TOPMOST);
+    }
+    if ((flags & SWP_SHOWWINDOW) != 0) {
+        XMapWindow(s.display, w);
+    }
+    if ((flags & SWP_NOACTIVATE) == 0 && (p.managed || (flags & SWP_SHOWWINDOW) != 0)) {
+        constexpr long kFromApplication = 1;
+        s.SendToRoot(w, s.atom.net_active_window, {kFromApplication, CurrentTime, 0, 0, 0});
+    }
+    s.Sync();
+    return trap.failed() ? 0 : 1;
+}
