@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows end-to-end tests: the 32-bit Velmo.exe under 32-bit Wine with code page 932,
-# inside Wine's own desktop on a private Xvfb, once at 120 and once at 96 dpi.
+# inside Wine's own desktop on a private Xvfb, once at 120 and once at 96 dpi, and once under a
+# churn of hostile windows.
 # Reports go to build/windows/wine-tests/; the counts of both runs to its file "counts".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,13 +66,20 @@ run_at() {
     timeout 300 wine explorer /desktop="velmo$dpi,1280x1024" "$driver" "$velmo" "$dpi" \
         "$(winepath -w "$report")" >"$out/wine-$dpi.log" 2>&1 || true
     wineserver -k 2>/dev/null || true
+    count "$dpi dpi" "$report" "$out/wine-$dpi.log"
+    echo "[$dpi dpi] took $((SECONDS - started)) s"
+}
+
+# Adds up the checks of one report and prints it, each line marked with `label`.
+count() {
+    local label=$1 report=$2 log=$3
     if [ ! -s "$report" ] || ! tail -n1 "$report" | grep -Eq '^[0-9]+ passed, [0-9]+ failed$'; then
-        echo "FAIL at $dpi dpi: the test program did not finish (see $out/wine-$dpi.log)"
+        echo "FAIL [$label]: the test program did not finish (see $log)"
         failed=$((failed + 1))
         status=1
         return
     fi
-    sed "s/^/[$dpi dpi] /" "$report"
+    sed "s/^/[$label] /" "$report"
     local counts
     read -r -a counts < <(tail -n1 "$report")
     passed=$((passed + counts[0]))
@@ -79,10 +87,25 @@ run_at() {
     if [ "${counts[2]}" -ne 0 ]; then
         status=1
     fi
-    echo "[$dpi dpi] took $((SECONDS - started)) s"
+}
+
+# Velmo.exe for 20 s under windows that come and go with hostile titles. The crash dialog is
+# off, so a crash shows as the process gone.
+run_churn() {
+    local report=$out/report-churn.txt started=$SECONDS
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        >/dev/null 2>&1
+    wineserver -w
+    timeout 120 wine explorer /desktop=velmochurn,1280x1024 \
+        "$(winepath -w "$build/tests/wine/velmo_wine_churn.exe")" "$velmo" 20 \
+        "$(winepath -w "$report")" >"$out/wine-churn.log" 2>&1 || true
+    wineserver -k 2>/dev/null || true
+    count churn "$report" "$out/wine-churn.log"
+    echo "[churn] took $((SECONDS - started)) s"
 }
 
 run_at 120
+run_churn
 run_at 96  # last, so the prefix is left at the usual density
 
 echo "$passed $failed" >"$out/counts"

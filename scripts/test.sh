@@ -21,12 +21,12 @@ run_ctest() {
     failed=$((failed + failures))
 }
 
+# Both Linux builds come first: the soak tests of the sanitizer build also run the plain velmo.
 cmake --preset linux-asan
 cmake --build --preset linux-asan
-run_ctest linux-asan
-
 cmake --preset linux
 cmake --build --preset linux
+run_ctest linux-asan
 run_ctest linux
 
 cmake --preset windows
