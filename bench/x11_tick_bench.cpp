@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include "target/target.h"
+#include "tests/support/plain_form.h"
 #include "tests/support/x_session.h"
 #include "winsys/x11_window_system.h"
 
@@ -27,13 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Form final : FormTexts {
-    std::string label2, text1;
-    std::string Label2Caption() const override { return label2; }
-    void SetLabel2Caption(const std::string& caption) override { label2 = caption; }
-    std::string Text1Text() const override { return text1; }
-    void SetText1Text(const std::string& text) override { text1 = text; }
-};
+using Form = PlainForm;
 
 // One display for the whole run, with the window every case points at.
 struct Desktop {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/fake_desktop.h"
+#include "tests/support/plain_form.h"
 
 namespace {
 
@@ -16,19 +17,7 @@ long long Arg(HWND window) {
     return static_cast<long long>(static_cast<std::intptr_t>(window));
 }
 
-struct FakeForm final : FormTexts {
-    std::string label2;
-    std::string text1;
-    int label2_writes = 0;
-
-    std::string Label2Caption() const override { return label2; }
-    void SetLabel2Caption(const std::string& caption) override {
-        label2 = caption;
-        ++label2_writes;
-    }
-    std::string Text1Text() const override { return text1; }
-    void SetText1Text(const std::string& text) override { text1 = text; }
-};
+using FakeForm = PlainForm;
 
 // A desktop with one application window and, inside it, a child control.
 class TargetTest : public ::testing::Test {

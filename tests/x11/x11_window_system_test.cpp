@@ -6,6 +6,7 @@
 
 #include "mainwindow/form_load.h"
 #include "target/target.h"
+#include "tests/support/plain_form.h"
 #include "tests/support/x_session.h"
 #include "winsys/x11_window_system.h"
 
@@ -232,13 +233,7 @@ class X11Test : public ::testing::Test {
     std::vector<Window> frames;   // openbox's frames of them
 };
 
-struct Form final : FormTexts {
-    std::string label2, text1;
-    std::string Label2Caption() const override { return label2; }
-    void SetLabel2Caption(const std::string& caption) override { label2 = caption; }
-    std::string Text1Text() const override { return text1; }
-    void SetText1Text(const std::string& text) override { text1 = text; }
-};
+using Form = PlainForm;
 
 struct OwnText {
     std::string text;
