@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "mainwindow/form_load.h"
@@ -132,6 +134,16 @@ Form1::Form1(X11WindowSystem& windows)
     Timer1->setInterval(layout::kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this,
             [this] { Timer1_Timer(windows_, TargetWindow, *this); });
+    // For tests, which must know when a tick has found a new target: with
+    // VELLOMAR_TRACE_TARGET set, each change of TargetWindow is written to stderr after the tick.
+    if (std::getenv("VELLOMAR_TRACE_TARGET") != nullptr) {
+        connect(Timer1, &QTimer::timeout, this, [this, traced = HWND{0}]() mutable {
+            if (TargetWindow != traced) {
+                traced = TargetWindow;
+                std::fprintf(stderr, "TargetWindow 0x%lx\n", static_cast<unsigned long>(traced));
+            }
+        });
+    }
 
     DeclareOwnWindows();
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -80,6 +81,25 @@ int IgnoreXErrors(Display*, XErrorEvent*) {
     return 0;
 }
 
+// The innermost window under the pointer, 0 over the bare root: what velmo finds there too for
+// the windows the tests point at (clients without children of their own, Form1, its controls).
+XWindow InnermostAtPointer(Display* display) {
+    Window under = 0, root = 0, child = DefaultRootWindow(display);
+    int root_x = 0, root_y = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    while (child != None) {
+        under = child;
+        XQueryPointer(display, under, &root, &child, &root_x, &root_y, &x, &y, &mask);
+    }
+    return under == root ? 0 : under;
+}
+
+// The TargetWindow that velmo's trace last gave; 0 before the first.
+XWindow TracedTarget(const std::string& output) {
+    const std::size_t at = output.rfind("TargetWindow 0x");
+    return at == std::string::npos ? 0 : std::stoul(output.substr(at + 13), nullptr, 16);
+}
+
 bool IsAbove(Display* display, XWindow window) {
     const std::vector<std::string> state = AtomNames(display, window, "_NET_WM_STATE");
     return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
@@ -96,7 +116,9 @@ std::unique_ptr<VelmoSession> VelmoSession::Start(const XSession::Options& optio
         return nullptr;
     }
     XSetErrorHandler(IgnoreXErrors);
-    session->velmo_ = StartVelmo(env);
+    std::vector<std::string> traced_env = env;
+    traced_env.push_back("VELLOMAR_TRACE_TARGET=1");
+    session->velmo_ = StartVelmo(traced_env);
     Display* d = session->x_->display();
     const bool loaded = WaitUntil(
         [&] {
@@ -157,14 +179,21 @@ XRect VelmoSession::Geometry(XWindow child) const {
     return {x, y, static_cast<int>(width), static_cast<int>(height)};
 }
 
-void VelmoSession::RestPointer(int x, int y) {
+std::string VelmoSession::RestPointer(int x, int y) {
     x_->MovePointer(x, y);
-    // Timer1 ticks every 100 ms; three ticks leave room for a busy machine.
-    std::this_thread::sleep_for(350ms);
+    const XWindow under = InnermostAtPointer(x_->display());
+    XWindow target = 0;
+    if (WaitUntil([&] { return (target = TracedTarget(velmo_->Stderr())) == under; }, 10s)) {
+        return "";
+    }
+    std::ostringstream seen;
+    seen << std::hex << "velmo's target is 0x" << target << " \"" << x_->NetWmName(target)
+         << "\", not 0x" << under << " \"" << x_->NetWmName(under) << "\" under the pointer";
+    return seen.str();
 }
 
 bool VelmoSession::ClickToFocus(int x, int y) {
-    RestPointer(x, y);
+    x_->MovePointer(x, y);
     x_->Click();
     return WaitUntil(
         [this] {

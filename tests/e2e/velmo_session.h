@@ -23,9 +23,9 @@ std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {});
 
 class VelmoSession {
   public:
-    // Starts the server, then velmo (with `env` added), and waits until Form_Load has lifted
-    // Form1 above the other windows (_NET_WM_STATE_ABOVE). Returns nullptr with a reason in
-    // `error` otherwise.
+    // Starts the server, then velmo (with `env` added, and its trace of TargetWindow on), and
+    // waits until Form_Load has lifted Form1 above the other windows (_NET_WM_STATE_ABOVE).
+    // Returns nullptr with a reason in `error` otherwise.
     static std::unique_ptr<VelmoSession> Start(const XSession::Options& options, std::string* error,
                                                const std::vector<std::string>& env = {});
 
@@ -43,8 +43,9 @@ class VelmoSession {
     int RootX(int client_x) const { return Client().x + client_x; }
     int RootY(int client_y) const { return Client().y + client_y; }
 
-    // Moves the pointer there and waits long enough for several ticks of Timer1.
-    void RestPointer(int x, int y);
+    // Moves the pointer there and waits until a tick has made the window under it velmo's
+    // TargetWindow. Returns "" then, else, after 10 s, what velmo's target was.
+    std::string RestPointer(int x, int y);
     // Clicks there and waits until Form1 holds the keyboard focus.
     bool ClickToFocus(int x, int y);
     // Types lowercase ASCII letters, digits, blanks and tabs.

@@ -191,7 +191,9 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
         EXPECT_TRUE(velmo->process->Running()) << "velmo died under the churn; stderr:\n"
                                                << velmo->process->Stderr();
     }
-    EXPECT_LT(rss_at_end - rss_after_warm_up, 1024) << "resident memory grew by 1 MiB or more";
+    // Code and font pages may still be coming in after a short warm-up, most of all under load;
+    // they are no memory that velmo holds, its heap is.
+    EXPECT_LT(anon_at_end - anon_after_warm_up, 1024) << "the heap grew by 1 MiB or more";
     // The keys reached velmo and some of its writes landed on live windows.
     std::smatch writes;
     ASSERT_TRUE(std::regex_search(summary, writes, std::regex("foreign_writes=([0-9]+)")));

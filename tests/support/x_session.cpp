@@ -186,6 +186,17 @@ void XSession::Click(unsigned int button) {
     XTestFakeButtonEvent(display_, button, True, CurrentTime);
     XTestFakeButtonEvent(display_, button, False, CurrentTime);
     XSync(display_, False);
+    // A window manager that acts on a click holds the press in a grab of its own until it has
+    // acted (openbox focuses the window, then replays the press to it); a key or a move sent
+    // before the pointer is free again would overtake the click.
+    WaitUntil(
+        [this] {
+            const bool free = XGrabPointer(display_, root(), False, 0, GrabModeAsync, GrabModeAsync,
+                                           None, None, CurrentTime) == GrabSuccess;
+            XUngrabPointer(display_, CurrentTime);
+            return free;
+        },
+        5s);
 }
 
 XWindow XSession::CreateClient(int x, int y, int width, int height, const std::string& title) {

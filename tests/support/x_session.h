@@ -37,7 +37,8 @@ class XSession {
     void MovePointer(int x, int y);
     // Presses and releases a key (an X keysym such as XK_Return) through XTest.
     void TapKey(unsigned long keysym);
-    // Presses and releases mouse button `button` where the pointer is.
+    // Presses and releases mouse button `button` where the pointer is, and waits until no grab
+    // holds the pointer, so that both have reached the window under it.
     void Click(unsigned int button = 1);
 
     // A plain top-level window with WM_NAME and _NET_WM_NAME set to `title` (UTF-8), mapped

@@ -41,6 +41,12 @@ std::string Show(const std::vector<std::string>& lines) {
     return "[" + s + "]";
 }
 
+std::string Show(HWND window) {
+    char handle[24];
+    std::snprintf(handle, sizeof handle, "%p ", static_cast<void*>(window));
+    return handle + Show(Text(window));
+}
+
 bool Report::Check(const std::string& name, bool ok, const std::string& detail) {
     (ok ? passed_ : failed)++;
     std::fprintf(out_, "%s %s%s%s\n", ok ? "ok" : "FAIL", name.c_str(),
@@ -181,58 +187,58 @@ bool Velmo::Running() const {
 
 namespace {
 
-FontProbeAnswer g_font_answer;
-bool g_font_answered = false;
+FormProbeAnswer g_probe_answer;
+bool g_probe_answered = false;
 
-LRESULT CALLBACK ReceiveFontAnswer(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK ReceiveProbeAnswer(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-    if (message == WM_COPYDATA && copy->dwData == kFontProbeAnswer &&
-        copy->cbData == sizeof g_font_answer) {
-        g_font_answer = *static_cast<const FontProbeAnswer*>(copy->lpData);
-        g_font_answered = true;
+    if (message == WM_COPYDATA && copy->dwData == kFormProbeAnswer &&
+        copy->cbData == sizeof g_probe_answer) {
+        g_probe_answer = *static_cast<const FormProbeAnswer*>(copy->lpData);
+        g_probe_answered = true;
         return TRUE;
     }
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-HWND FontAnswerReceiver() {
+HWND ProbeAnswerReceiver() {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ReceiveFontAnswer;
+    wc.lpfnWndProc = ReceiveProbeAnswer;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"Vellomar.FontAnswer";
+    wc.lpszClassName = L"Vellomar.ProbeAnswer";
     RegisterClassExW(&wc);
     return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            wc.hInstance, nullptr);
 }
 
-// font_probe.dll lies beside this program.
-HMODULE LoadFontProbe() {
+// form_probe.dll lies beside this program.
+HMODULE LoadFormProbe() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dll = path;
-    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"font_probe.dll";
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"form_probe.dll";
     return LoadLibraryW(dll.c_str());
 }
 
 }  // namespace
 
-bool Velmo::ReadFont(HWND window, FontProbeAnswer* answer) const {
-    static const HMODULE probe = LoadFontProbe();
-    static const HWND receiver = FontAnswerReceiver();
+bool Velmo::Read(HWND window, FormProbeAnswer* answer) const {
+    static const HMODULE probe = LoadFormProbe();
+    static const HWND receiver = ProbeAnswerReceiver();
     const auto hook = reinterpret_cast<HOOKPROC>(
-        reinterpret_cast<void (*)()>(GetProcAddress(probe, kFontProbeHook)));
+        reinterpret_cast<void (*)()>(GetProcAddress(probe, kFormProbeHook)));
     HHOOK hooked =
         hook ? SetWindowsHookExW(WH_GETMESSAGE, hook, probe, process_.dwThreadId) : nullptr;
     if (hooked == nullptr) {
         return false;
     }
-    g_font_answered = false;
-    PostMessageW(window, RegisterWindowMessageW(kFontProbeMessage),
+    g_probe_answered = false;
+    PostMessageW(window, RegisterWindowMessageW(kFormProbeMessage),
                  reinterpret_cast<WPARAM>(receiver), 0);
-    const bool answered = WaitFor([] { return g_font_answered; });
+    const bool answered = WaitFor([] { return g_probe_answered; });
     UnhookWindowsHookEx(hooked);
-    *answer = g_font_answer;
+    *answer = g_probe_answer;
     return answered;
 }
 
@@ -297,9 +303,17 @@ void MovePointer(HWND onto) {
     SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
-void Click(HWND window) {
+void PointAt(Report& report, const Velmo& velmo, HWND window) {
     MovePointer(window);
-    AwaitTicks();
+    FormProbeAnswer seen{};
+    if (!WaitFor([&] { return velmo.Read(velmo.Form1(), &seen) && seen.target == window; },
+                 10000)) {
+        report.Equal("a tick makes the window under the pointer the target", seen.target, window);
+    }
+}
+
+void Click(Report& report, const Velmo& velmo, HWND window) {
+    PointAt(report, velmo, window);
     INPUT buttons[2] = {};
     buttons[0].type = buttons[1].type = INPUT_MOUSE;
     buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;

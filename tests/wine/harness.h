@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/font_probe.h"
+#include "tests/wine/form_probe.h"
 
 std::string Utf8(const std::wstring& text);
 std::string Show(long long value);
@@ -16,6 +16,7 @@ std::string Show(const std::string& text);
 std::string Show(const std::wstring& text);
 std::string Show(const RECT& r);
 std::string Show(const std::vector<std::string>& lines);
+std::string Show(HWND window);  // the handle and the window's text
 inline bool operator==(const RECT& a, const RECT& b) {
     return EqualRect(&a, &b) != FALSE;
 }
@@ -41,10 +42,6 @@ class Report {
 // Handles what is sent or posted to this thread's windows (a write from Velmo.exe into one of
 // them is a sent WM_SETTEXT) for `ms` milliseconds.
 void Pump(DWORD ms);
-// Long enough for Timer1 (100 ms) to have ticked with the pointer where it now rests.
-inline void AwaitTicks() {
-    Pump(350);
-}
 
 // Pumps until `done()` holds or `timeout_ms` has passed; returns whether it held.
 template <typename Done>
@@ -85,8 +82,9 @@ class Velmo {
     HWND CaptureButton() const { return Child(2); }
     HWND Focus() const;
     bool Running() const;
-    // Reads a window's font inside Velmo.exe, through font_probe.dll; false if no answer came.
-    bool ReadFont(HWND window, FontProbeAnswer* answer) const;
+    // Reads a window's font and Form1's TargetWindow inside Velmo.exe, through form_probe.dll,
+    // once Velmo.exe has handled what was posted to it before; false if no answer came.
+    bool Read(HWND window, FormProbeAnswer* answer) const;
     // The trace lines written so far.
     std::vector<std::string> Trace();
     // Closes Form1 as its close box does; the exit code, or -1 if the process did not end.
@@ -118,5 +116,8 @@ class TestWindow {
 // Input through SendInput: a key goes to whichever window has the keyboard focus.
 void PressKey(WORD virtual_key);
 void MovePointer(HWND onto);
-// Rests the pointer on the window for a tick, then clicks it with the left button.
-void Click(HWND window);
+// Moves the pointer onto the window and waits until a tick of Timer1 has made it Form1's
+// TargetWindow; if none has within 10 s, a failed check names the target last read.
+void PointAt(Report& report, const Velmo& velmo, HWND window);
+// Points at the window, then clicks it with the left button.
+void Click(Report& report, const Velmo& velmo, HWND window);

@@ -233,7 +233,7 @@ struct WriteCase {
     bool destroy_before_press;
 };
 
-// With the pointer resting on a window long enough for a tick, the window is destroyed (or
+// Once a tick has made the window under the pointer the target, the window is destroyed (or
 // not) and Enter is posted at once, ahead of the next tick. A window created in between may
 // take the destroyed one's slot; it must not receive the write.
 void CheckWriteToDestroyedWindow(Report& report, std::FILE* report_file, Velmo& velmo,
@@ -242,8 +242,7 @@ void CheckWriteToDestroyedWindow(Report& report, std::FILE* report_file, Velmo& 
     SetText(velmo.Text1(), marker);
     const std::wstring form1_caption = Text(velmo.Form1());
     auto target = std::make_unique<TestWindow>(L"target", RECT{600, 300, 900, 500});
-    MovePointer(target->hwnd());
-    AwaitTicks();
+    PointAt(report, velmo, target->hwnd());
     std::unique_ptr<TestWindow> newcomer;
     if (row.destroy_before_press) {
         const HWND gone = target->hwnd();
@@ -258,7 +257,8 @@ void CheckWriteToDestroyedWindow(Report& report, std::FILE* report_file, Velmo& 
     }
     PostMessageW(velmo.Text1(), WM_KEYDOWN, VK_RETURN, 1);
     PostMessageW(velmo.Text1(), WM_KEYUP, VK_RETURN, 0xc0000001);
-    Pump(300);
+    FormProbeAnswer handled{};
+    velmo.Read(velmo.Form1(), &handled);  // answered once Velmo.exe has handled the keys
     const std::string name = row.name;
     if (row.destroy_before_press) {
         report.Equal(name + ": the window made after it keeps its title", Text(newcomer->hwnd()),

@@ -48,8 +48,8 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
         report.Equal("Form1 in pixels at 96 dpi", placed, RECT{133, 191, 133 + 376, 191 + 185});
     }
 
-    FontProbeAnswer font{};
-    const bool font_read = velmo.ReadFont(form, &font) && font.read;
+    FormProbeAnswer font{};
+    const bool font_read = velmo.Read(form, &font) && font.read;
     if (report.Check("Form1's font read inside Velmo.exe", font_read)) {
         const LOGFONTW& f = font.requested;
         report.Equal("font face", std::wstring(f.lfFaceName), L"ＭＳ Ｐゴシック");
@@ -90,9 +90,9 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
         report.Equal(name + " text", Text(child), row.caption);
         report.Equal(name + (row.tab_stop ? " is a tab stop" : " is no tab stop"),
                      (GetWindowLongW(child, GWL_STYLE) & WS_TABSTOP) != 0, row.tab_stop);
-        FontProbeAnswer child_font{};
-        report.Check(name + " has Form1's font", font_read && velmo.ReadFont(child, &child_font) &&
-                                                     child_font.font == font.font);
+        FormProbeAnswer child_font{};
+        report.Check(name + " has Form1's font",
+                     font_read && velmo.Read(child, &child_font) && child_font.font == font.font);
     }
 }
 
@@ -127,8 +127,7 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
     for (const Use& row : rows) {
         const std::string name = std::string(row.name) + ": ";
         TestWindow target(row.title, {700, 150, 1100, 450});
-        MovePointer(target.hwnd());
-        AwaitTicks();
+        PointAt(report, velmo, target.hwnd());
 
         PressKey(VK_ESCAPE);
         WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
@@ -152,16 +151,16 @@ void CheckEdges(Report& report, Velmo& velmo) {
         TestWindow below(L"下の窓", {700, 150, 1100, 450});
         TestWindow doomed(L"消える窓", {750, 200, 1050, 400});
         SetText(velmo.Text1(), L"書き込み");
-        MovePointer(doomed.hwnd());
-        AwaitTicks();
+        PointAt(report, velmo, doomed.hwnd());
         // A first write blocks Velmo.exe in its WM_SETTEXT to `doomed` until this thread
         // answers, so no tick can run between the window's end and the second write, whose key
-        // is queued now and handled before any tick.
+        // is queued now and handled before any tick: the tick that finds the window beneath
+        // comes after it.
         PressKey(VK_RETURN);
         report.Check(name + "a first write reaches it", AwaitSentMessage());
         PressKey(VK_RETURN);
         doomed.Destroy();
-        AwaitTicks();
+        PointAt(report, velmo, below.hwnd());
         DWORD_PTR ignored = 0;
         report.Check(name + "Velmo.exe runs on and answers",
                      velmo.Running() && SendMessageTimeoutW(velmo.Form1(), WM_NULL, 0, 0,
@@ -171,14 +170,14 @@ void CheckEdges(Report& report, Velmo& velmo) {
     }
 
     SetText(velmo.Text1(), L"押された");
-    Click(velmo.WriteButton());
+    Click(report, velmo, velmo.WriteButton());
     WaitFor([&] { return Text(velmo.WriteButton()) == L"押された"; });
     report.Equal("a click on the write button sets its own caption", Text(velmo.WriteButton()),
                  L"押された");
 
     for (const auto& [from, first] : {std::pair{"Text1", velmo.Text1()},
                                       std::pair{"the capture button", velmo.CaptureButton()}}) {
-        Click(first);
+        Click(report, velmo, first);
         WaitFor([&] { return velmo.Focus() == first; });
         PressKey(VK_TAB);
         Pump(200);

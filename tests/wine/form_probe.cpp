@@ -1,11 +1,13 @@
-#include "tests/wine/font_probe.h"
+#include "tests/wine/form_probe.h"
+
+#include "mainwindow/win32/form1.h"
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
-    FontProbeHook(int code, WPARAM wparam, LPARAM lparam) {
-    static const UINT probe = RegisterWindowMessageW(kFontProbeMessage);
+    FormProbeHook(int code, WPARAM wparam, LPARAM lparam) {
+    static const UINT probe = RegisterWindowMessageW(kFormProbeMessage);
     const MSG* message = reinterpret_cast<const MSG*>(lparam);
     if (code == HC_ACTION && wparam == PM_REMOVE && message->message == probe) {
-        FontProbeAnswer answer{};
+        FormProbeAnswer answer{};
         HFONT font = reinterpret_cast<HFONT>(SendMessageW(message->hwnd, WM_GETFONT, 0, 0));
         answer.font = font;
         answer.read =
@@ -16,7 +18,11 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         answer.realized_charset = GetTextCharset(dc);
         SelectObject(dc, old);
         ReleaseDC(message->hwnd, dc);
-        COPYDATASTRUCT copy = {kFontProbeAnswer, sizeof answer, &answer};
+        // Form1 keeps itself in its window's user data; the probed window is it or its child.
+        const auto* form = reinterpret_cast<const Form1*>(
+            GetWindowLongPtrW(GetAncestor(message->hwnd, GA_ROOT), GWLP_USERDATA));
+        answer.target = form != nullptr ? form->TargetWindow : nullptr;
+        COPYDATASTRUCT copy = {kFormProbeAnswer, sizeof answer, &answer};
         SendMessageW(reinterpret_cast<HWND>(message->wParam), WM_COPYDATA,
                      reinterpret_cast<WPARAM>(message->hwnd), reinterpret_cast<LPARAM>(&copy));
     }
