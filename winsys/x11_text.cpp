@@ -502,7 +502,25 @@ bool DecodesTo(const Designation& d, std::string_view bytes, std::string_view ex
     return back == expected;
 }
 
-// `ch` (one UTF-8 character, beyond U+00FF) in the first set that holds it exactly.
+// Whether libX11, which other X clients read COMPOUND_TEXT with, decodes this code of `set` to
+// the same character as glibc. Its KS C 5601 predates the euro sign and the Korean postal mark
+// (0x2266, 0x2268), and its JIS X 0212 reads 0x2237 as the ASCII tilde, not U+FF5E.
+bool SharedWithXlib(Set set, unsigned char b0, unsigned char b1) {
+    static constexpr struct {
+        Set set;
+        unsigned char b0, b1;
+    } kUnshared[] = {
+        {Set::kKsc5601, 0xA2, 0xE6}, {Set::kKsc5601, 0xA2, 0xE8}, {Set::kJis0212, 0xA2, 0xB7}};
+    for (const auto& u : kUnshared) {
+        if (u.set == set && u.b0 == b0 && u.b1 == b1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `ch` (one UTF-8 character, beyond U+00FF) in the first set that holds it exactly and that
+// libX11 reads the same way.
 std::optional<Encoded> EncodeInStandardSet(char32_t cp, std::string_view ch) {
     if (cp >= 0xFF61 && cp <= 0xFF9F) {
         return Encoded{Set::kJisKana, "\x1B)I",
@@ -532,7 +550,7 @@ std::optional<Encoded> EncodeInStandardSet(char32_t cp, std::string_view ch) {
         std::string bytes = euc.substr(c.prefix);
         const auto b0 = static_cast<unsigned char>(bytes[0]);
         const auto b1 = static_cast<unsigned char>(bytes[1]);
-        if (b0 < 0xA1 || b0 > 0xFE || b1 < 0xA1 || b1 > 0xFE) {
+        if (b0 < 0xA1 || b0 > 0xFE || b1 < 0xA1 || b1 > 0xFE || !SharedWithXlib(c.set, b0, b1)) {
             continue;
         }
         if (DecodesTo(TwoByte94(c.final), bytes, ch)) {
