@@ -56,6 +56,11 @@ std::vector<Seed> RealTitles() {
         {"ctext-hebrew-right-to-left", kEsc + "-H\x9B"
                                               "2]\xF9\xEC\xE5\xED\x9B]"},
         {"ctext-utf8-segment", "Rechnung 12 " + kEsc + "%G€ 🎵" + kEsc + "%@"},
+        // Findings of the fuzzer, fixed.
+        {"finding-nul-in-utf8-segment", kEsc + "%G" + '\0'},
+        {"finding-controls-in-extended-segment", ExtendedSegment("iso8859-15",
+                                                                 "a\x01\x80"
+                                                                 "b")},
         {"ctext-extended-segments",
          ExtendedSegment("iso8859-15", "\xA4 50") + " " +
              ExtendedSegment("big5-0", "\xC1\x63\xC5\xE9\xA4\xA4\xA4\xE5") + " " +

@@ -6,6 +6,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using x11_text::CompoundTextToUtf8;
 using x11_text::Utf8ToCompoundText;
 using x11_text::ValidUtf8;
@@ -123,6 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "a\x01\x85"
                  "b\tc\n",
                  false, "ab\tc\n"},
+        // Found by the fuzzer: segments in other codings carried controls through.
+        CtextRow{"ControlsInAUtf8SegmentAreDropped",
+                 "a\x1B%G\0\x01\xC2\x85\x7F"
+                 "b\x1B%@c"s,
+                 false, "abc"},
+        CtextRow{"ControlsInAnExtendedSegmentAreDropped",
+                 "\x1B%/1\x80\x8Fiso8859-15\x02"
+                 "a\x01\x80"
+                 "b",
+                 false, "ab"},
         CtextRow{"UnknownSetGivesReplacements", "\x1B$)Z\xA1\xA1\xA1\xA1", false, kBad + kBad},
         CtextRow{"UnassignedJisCode", "\x1B$)B\xA9\xA1", false, kBad},
         CtextRow{"ByteOutsideA94Set", "\x1B$)B\xFF\xC6\xFC", false, kBad + "\xE6\x97\xA5"},

@@ -176,6 +176,23 @@ void AppendRun(const char* charset, std::string_view bytes, std::string* out) {
     ConverterFor("UTF-8", charset).ConvertLossy(bytes, out);
 }
 
+// The controls COMPOUND_TEXT does not allow: all of C0 and C1 but tab and newline, and DEL.
+bool IsForbiddenControl(char32_t cp) {
+    return (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp < 0xA0);
+}
+
+// Appends the valid UTF-8 `text` less those controls, which UTF-8 and extended segments could
+// otherwise smuggle in.
+void AppendWithoutControls(std::string_view text, std::string* out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const Decoded d = DecodeUtf8(text, i);
+        if (!IsForbiddenControl(d.code_point)) {
+            out->append(text.substr(i, d.length));
+        }
+        i += d.length;
+    }
+}
+
 std::string Bytes(std::initializer_list<unsigned> list) {
     std::string s;
     for (const unsigned b : list) {
@@ -345,8 +362,8 @@ class CompoundTextDecoder {
             } else if (c == '\t' || c == '\n' || c == ' ') {
                 out_.push_back(static_cast<char>(c));
                 ++i_;
-            } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-                ++i_;  // controls that COMPOUND_TEXT does not allow
+            } else if (IsForbiddenControl(c)) {
+                ++i_;
             } else if (!Character(c & 0x80 ? gr_ : gl_)) {
                 break;
             }
@@ -396,7 +413,8 @@ class CompoundTextDecoder {
             end = s_.size();
         }
         if (other_ == Other::kUtf8) {
-            out_.append(ValidUtf8(s_.substr(i_, end - i_), more_ && end == s_.size()));
+            AppendWithoutControls(ValidUtf8(s_.substr(i_, end - i_), more_ && end == s_.size()),
+                                  &out_);
         } else {
             out_.append(kReplacement);
         }
@@ -471,7 +489,9 @@ class CompoundTextDecoder {
         if (charset == nullptr) {
             out_.append(kReplacement);
         } else {
-            AppendRun(charset, segment.substr(stx + 1), &out_);
+            std::string run;
+            AppendRun(charset, segment.substr(stx + 1), &run);
+            AppendWithoutControls(run, &out_);
         }
         return true;
     }
@@ -643,8 +663,8 @@ std::string Utf8ToCompoundText(std::string_view text) {
             out.push_back(static_cast<char>(cp));
             continue;
         }
-        if (cp < 0xA0) {
-            continue;  // a control character that COMPOUND_TEXT cannot carry
+        if (IsForbiddenControl(cp)) {
+            continue;
         }
         std::optional<Encoded> e;
         if (cp <= 0xFF) {
