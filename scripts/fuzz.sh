@@ -6,7 +6,8 @@
 # Each target works on its own corpus in build/fuzz/corpus/<target>, which keeps what earlier
 # runs found and reads the seeds the build writes (build/fuzz/fuzz/seeds). Prints each
 # target's executions and coverage. A finding (a broken property, a sanitizer report, a time-out)
-# stops its target; its input is left in build/fuzz/findings/<target>/ and the script exits 1.
+# stops its target; its input is left in build/fuzz/findings/<target>/ (emptied at the start of
+# each run) and the script exits 1.
 # Writes the targets' counts, "PASSED FAILED", to build/fuzz/counts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,7 @@ while read -r fuzzer; do
     corpus=$build/corpus/$fuzzer
     findings=$build/findings/$fuzzer
     log=$build/logs/$fuzzer.log
+    rm -rf "$findings"
     mkdir -p "$corpus" "$findings" "$build/logs"
     echo "== $fuzzer: $seconds s (log: $log)"
     rc=0
