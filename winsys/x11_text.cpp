@@ -524,7 +524,8 @@ bool DecodesTo(const Designation& d, std::string_view bytes, std::string_view ex
 
 // Whether libX11, which other X clients read COMPOUND_TEXT with, decodes this code of `set` to
 // the same character as glibc. Its KS C 5601 predates the euro sign and the Korean postal mark
-// (0x2266, 0x2268), and its JIS X 0212 reads 0x2237 as the ASCII tilde, not U+FF5E.
+// (0x2266 and 0x2268, in the right half A2E6 and A2E8), and its JIS X 0212 reads 0x2237 as the
+// ASCII tilde, not U+FF5E.
 bool SharedWithXlib(Set set, unsigned char b0, unsigned char b1) {
     static constexpr struct {
         Set set;
