@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "a\x1B%G\xF0\x9F\x98\x80\xF0\x9F\x98\x81\x1B%@"},
         RoundTripRow{"EuroSignInUtf8RatherThanKsc5601", "Rechnung 12 \xE2\x82\xAC",
                      "Rechnung 12 \x1B%G\xE2\x82\xAC\x1B%@"},
+        RoundTripRow{"FullwidthTildeInGb2312RatherThanJisX0212", "\xEF\xBD\x9E", "\x1B$)A\xA1\xAB"},
         RoundTripRow{"MixedScripts",
                      "Caf\xC3\xA9 \xE3\x82\xBF\xE3\x82\xA4\xE3\x83\x88\xE3\x83\xAB \xD0\x9F"
                      "\xD1\x80\xD0\xB8 \xCE\xB1\xCE\xAC \xE4\xB8\xAD \xED\x95\x9C "
