@@ -36,6 +36,16 @@ run_ctest linux-asan
 run_ctest linux --label-exclude '^e2e$'
 run_ctest linux-e2e
 
+# Each fuzz target of the title codecs for 10 seconds, counted as one test a target.
+scripts/fuzz.sh 10 || status=1
+if read -r fuzz_passed fuzz_failed <build/fuzz/counts; then
+    passed=$((passed + fuzz_passed))
+    failed=$((failed + fuzz_failed))
+else
+    status=1
+    failed=$((failed + 1))
+fi
+
 cmake --preset windows
 cmake --build --preset windows
 if [ -x scripts/test-windows.sh ]; then

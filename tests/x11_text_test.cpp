@@ -6,6 +6,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using x11_text::CompoundTextToUtf8;
 using x11_text::Utf8ToCompoundText;
 using x11_text::ValidUtf8;
@@ -123,6 +124,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "a\x01\x85"
                  "b\tc\n",
                  false, "ab\tc\n"},
+        // Found by the fuzzer: segments in other codings carried controls through.
+        CtextRow{"ControlsInAUtf8SegmentAreDropped",
+                 "a\x1B%G\0\x01\xC2\x85\x7F"
+                 "b\x1B%@c"s,
+                 false, "abc"},
+        CtextRow{"ControlsInAnExtendedSegmentAreDropped",
+                 "\x1B%/1\x80\x8Fiso8859-15\x02"
+                 "a\x01\x80"
+                 "b",
+                 false, "ab"},
         CtextRow{"UnknownSetGivesReplacements", "\x1B$)Z\xA1\xA1\xA1\xA1", false, kBad + kBad},
         CtextRow{"UnassignedJisCode", "\x1B$)B\xA9\xA1", false, kBad},
         CtextRow{"ByteOutsideA94Set", "\x1B$)B\xFF\xC6\xFC", false, kBad + "\xE6\x97\xA5"},
@@ -162,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTripRow{"HalfWidthKatakana", "\xEF\xBD\xB1\xEF\xBD\xB2", "\x1B)I\xB1\xB2"},
         RoundTripRow{"EmojiInAUtf8Segment", "a\xF0\x9F\x98\x80\xF0\x9F\x98\x81",
                      "a\x1B%G\xF0\x9F\x98\x80\xF0\x9F\x98\x81\x1B%@"},
+        RoundTripRow{"EuroSignInUtf8RatherThanKsc5601", "Rechnung 12 \xE2\x82\xAC",
+                     "Rechnung 12 \x1B%G\xE2\x82\xAC\x1B%@"},
+        RoundTripRow{"FullwidthTildeInGb2312RatherThanJisX0212", "\xEF\xBD\x9E", "\x1B$)A\xA1\xAB"},
         RoundTripRow{"MixedScripts",
                      "Caf\xC3\xA9 \xE3\x82\xBF\xE3\x82\xA4\xE3\x83\x88\xE3\x83\xAB \xD0\x9F"
                      "\xD1\x80\xD0\xB8 \xCE\xB1\xCE\xAC \xE4\xB8\xAD \xED\x95\x9C "

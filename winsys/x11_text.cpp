@@ -176,6 +176,23 @@ void AppendRun(const char* charset, std::string_view bytes, std::string* out) {
     ConverterFor("UTF-8", charset).ConvertLossy(bytes, out);
 }
 
+// The controls COMPOUND_TEXT does not allow: all of C0 and C1 but tab and newline, and DEL.
+bool IsForbiddenControl(char32_t cp) {
+    return (cp < 0x20 && cp != '\t' && cp != '\n') || (cp >= 0x7F && cp < 0xA0);
+}
+
+// Appends the valid UTF-8 `text` less those controls, which UTF-8 and extended segments could
+// otherwise smuggle in.
+void AppendWithoutControls(std::string_view text, std::string* out) {
+    for (std::size_t i = 0; i < text.size();) {
+        const Decoded d = DecodeUtf8(text, i);
+        if (!IsForbiddenControl(d.code_point)) {
+            out->append(text.substr(i, d.length));
+        }
+        i += d.length;
+    }
+}
+
 std::string Bytes(std::initializer_list<unsigned> list) {
     std::string s;
     for (const unsigned b : list) {
@@ -345,8 +362,8 @@ class CompoundTextDecoder {
             } else if (c == '\t' || c == '\n' || c == ' ') {
                 out_.push_back(static_cast<char>(c));
                 ++i_;
-            } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-                ++i_;  // controls that COMPOUND_TEXT does not allow
+            } else if (IsForbiddenControl(c)) {
+                ++i_;
             } else if (!Character(c & 0x80 ? gr_ : gl_)) {
                 break;
             }
@@ -396,7 +413,8 @@ class CompoundTextDecoder {
             end = s_.size();
         }
         if (other_ == Other::kUtf8) {
-            out_.append(ValidUtf8(s_.substr(i_, end - i_), more_ && end == s_.size()));
+            AppendWithoutControls(ValidUtf8(s_.substr(i_, end - i_), more_ && end == s_.size()),
+                                  &out_);
         } else {
             out_.append(kReplacement);
         }
@@ -471,7 +489,9 @@ class CompoundTextDecoder {
         if (charset == nullptr) {
             out_.append(kReplacement);
         } else {
-            AppendRun(charset, segment.substr(stx + 1), &out_);
+            std::string run;
+            AppendRun(charset, segment.substr(stx + 1), &run);
+            AppendWithoutControls(run, &out_);
         }
         return true;
     }
@@ -502,7 +522,26 @@ bool DecodesTo(const Designation& d, std::string_view bytes, std::string_view ex
     return back == expected;
 }
 
-// `ch` (one UTF-8 character, beyond U+00FF) in the first set that holds it exactly.
+// Whether libX11, which other X clients read COMPOUND_TEXT with, decodes this code of `set` to
+// the same character as glibc. Its KS C 5601 predates the euro sign and the Korean postal mark
+// (0x2266 and 0x2268, in the right half A2E6 and A2E8), and its JIS X 0212 reads 0x2237 as the
+// ASCII tilde, not U+FF5E.
+bool SharedWithXlib(Set set, unsigned char b0, unsigned char b1) {
+    static constexpr struct {
+        Set set;
+        unsigned char b0, b1;
+    } kUnshared[] = {
+        {Set::kKsc5601, 0xA2, 0xE6}, {Set::kKsc5601, 0xA2, 0xE8}, {Set::kJis0212, 0xA2, 0xB7}};
+    for (const auto& u : kUnshared) {
+        if (u.set == set && u.b0 == b0 && u.b1 == b1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `ch` (one UTF-8 character, beyond U+00FF) in the first set that holds it exactly and that
+// libX11 reads the same way.
 std::optional<Encoded> EncodeInStandardSet(char32_t cp, std::string_view ch) {
     if (cp >= 0xFF61 && cp <= 0xFF9F) {
         return Encoded{Set::kJisKana, "\x1B)I",
@@ -532,7 +571,7 @@ std::optional<Encoded> EncodeInStandardSet(char32_t cp, std::string_view ch) {
         std::string bytes = euc.substr(c.prefix);
         const auto b0 = static_cast<unsigned char>(bytes[0]);
         const auto b1 = static_cast<unsigned char>(bytes[1]);
-        if (b0 < 0xA1 || b0 > 0xFE || b1 < 0xA1 || b1 > 0xFE) {
+        if (b0 < 0xA1 || b0 > 0xFE || b1 < 0xA1 || b1 > 0xFE || !SharedWithXlib(c.set, b0, b1)) {
             continue;
         }
         if (DecodesTo(TwoByte94(c.final), bytes, ch)) {
@@ -625,8 +664,8 @@ std::string Utf8ToCompoundText(std::string_view text) {
             out.push_back(static_cast<char>(cp));
             continue;
         }
-        if (cp < 0xA0) {
-            continue;  // a control character that COMPOUND_TEXT cannot carry
+        if (IsForbiddenControl(cp)) {
+            continue;
         }
         std::optional<Encoded> e;
         if (cp <= 0xFF) {
