@@ -263,6 +263,7 @@ struct X11WindowSystem::State {
     bool ReadPlacement(xcb_window_t w, Placement* p);
     void SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data);
     void SetAbove(xcb_window_t w, const Placement& p, bool above);
+    void OnEvent(const XEvent& event);
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
 };
 
@@ -341,6 +342,26 @@ Display* X11WindowSystem::display() const {
 
 unsigned long X11WindowSystem::RoundTrips() const {
     return state_->round_trips;
+}
+
+int X11WindowSystem::connection_fd() const {
+    return XConnectionNumber(state_->display);
+}
+
+void X11WindowSystem::HandleEvents() {
+    State& s = *state_;
+    while (XEventsQueued(s.display, QueuedAfterReading) > 0) {
+        XEvent event;
+        XNextEvent(s.display, &event);
+        s.OnEvent(event);
+    }
+}
+
+void X11WindowSystem::State::OnEvent(const XEvent& event) {
+    switch (event.type) {
+        default:
+            break;
+    }
 }
 
 BOOL X11WindowSystem::GetCursorPos(POINT* point) {

@@ -30,6 +30,12 @@ class X11WindowSystem final : public WindowSystem {
     void ForgetOwnWindow(HWND window);
 
     Display* display() const;
+    // The connection's file descriptor. Whenever it turns readable, and before the program
+    // waits for anything, HandleEvents must run: events are read along with replies, so some
+    // may already wait in the queue while the descriptor shows nothing.
+    int connection_fd() const;
+    // Reads what the server has sent, without waiting, and acts on every queued event.
+    void HandleEvents();
     // Requests that waited for a reply from the server since the connection was opened,
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;

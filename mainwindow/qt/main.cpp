@@ -1,5 +1,7 @@
 // The Linux program: Form1 on Qt 6 Widgets over X11.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +42,13 @@ int main(int argc, char** argv) {
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     Form1 form(*windows);
+
+    // The backend's own connection carries events too: handle them as they come in, and before
+    // the event loop sleeps, as some arrive along with replies and wait in the queue unseen.
+    QSocketNotifier events(windows->connection_fd(), QSocketNotifier::Read);
+    QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [&] { windows->HandleEvents(); });
     form.ShowAndLoad();
     return app.exec();
 }
