@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -389,18 +388,15 @@ TEST_P(Desktops, GlobalKeysCaptureFromOneWindowAndWriteIntoAnotherWhereverTheFoc
     EXPECT_EQ(x.NetWmName(bravo), expected);
     EXPECT_EQ(x.NetWmName(alpha), "Alpha");
 
-    std::istringstream output(velmo->velmo().Stderr());
-    std::vector<std::string> said;
-    for (std::string line; std::getline(output, line);) {
-        if (line.rfind("velmo:", 0) == 0) {
-            said.push_back(line);
-        }
+    // Qt may have its say too; velmo's own lines begin with its name.
+    const std::string said = velmo->velmo().Stderr();
+    std::size_t lines = 0;
+    for (auto at = said.find("velmo:"); at != std::string::npos; at = said.find("velmo:", at + 1)) {
+        ++lines;
     }
-    if (row.held_elsewhere == 0) {
-        EXPECT_TRUE(said.empty()) << said.front();
-    } else {
-        ASSERT_EQ(said.size(), 1u);
-        EXPECT_NE(said[0].find("Super+Alt+C"), std::string::npos) << said[0];
+    EXPECT_EQ(lines, row.held_elsewhere != 0 ? 1u : 0u) << said;
+    if (row.held_elsewhere != 0) {
+        EXPECT_NE(said.find("Super+Alt+C"), std::string::npos) << said;
     }
 }
 
