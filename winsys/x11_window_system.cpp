@@ -74,6 +74,15 @@ int OnIoError(Display* display) {
     return previous_io_error_handler != nullptr ? previous_io_error_handler(display) : 0;
 }
 
+// The toolkit installs a handler of its own when it opens its connection, after ours: each
+// time events are handled, ours goes back in front and passes on to the one it found there.
+void ReclaimLostConnectionHandler() {
+    const XIOErrorHandler found = XSetIOErrorHandler(&OnIoError);
+    if (found != &OnIoError) {
+        previous_io_error_handler = found;
+    }
+}
+
 void WatchForLostConnection(Display* display) {
     static const bool installed = [] {
         previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
@@ -380,6 +389,7 @@ int X11WindowSystem::connection_fd() const {
 
 void X11WindowSystem::HandleEvents() {
     State& s = *state_;
+    ReclaimLostConnectionHandler();
     while (XEventsQueued(s.display, QueuedAfterReading) > 0) {
         XEvent event;
         XNextEvent(s.display, &event);
