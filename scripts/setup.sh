@@ -13,7 +13,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
 test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm
+  xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db
   g++-mingw-w64-i686 binutils-mingw-w64-i686 locales clang libclang-rt-14-dev)
 wine_pkgs=(wine wine32:i386 fonts-wine)
 

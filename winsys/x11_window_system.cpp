@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "winsys/x11_stacking.h"
 #include "winsys/x11_text.h"
 
 namespace {
@@ -37,6 +38,11 @@ constexpr std::size_t kMaxCachedClients = 1024;
 
 // Bytes of a request that are not the property data (header and BIG-REQUESTS length).
 constexpr std::size_t kRequestOverhead = 64;
+
+// Raising a window kept above others, where no window manager does it, at most this often:
+// two programs that each keep their window on top then stop after a few turns.
+constexpr int kMostRaises = 5;
+constexpr auto kRaisePeriod = std::chrono::seconds(1);
 
 struct FreeReply {
     void operator()(void* p) const { std::free(p); }
@@ -66,6 +72,15 @@ int OnIoError(Display* display) {
         LostConnection();
     }
     return previous_io_error_handler != nullptr ? previous_io_error_handler(display) : 0;
+}
+
+// The toolkit installs a handler of its own when it opens its connection, after ours: each
+// time events are handled, ours goes back in front and passes on to the one it found there.
+void ReclaimLostConnectionHandler() {
+    const XIOErrorHandler found = XSetIOErrorHandler(&OnIoError);
+    if (found != &OnIoError) {
+        previous_io_error_handler = found;
+    }
 }
 
 void WatchForLostConnection(Display* display) {
@@ -208,6 +223,22 @@ struct X11WindowSystem::State {
     std::optional<PointerHint> pointer_hint;
     // The client found inside each top-level window (a frame), checked again at each use.
     std::unordered_map<xcb_window_t, Family> client_of;
+    std::function<void(const XEvent&)> watcher;
+    // What this connection selects on each window; selections only ever add to it.
+    std::unordered_map<xcb_window_t, std::uint32_t> event_masks;
+
+    // The window that SetWindowPos made topmost, while the window manager does not keep it
+    // above (or none runs): this connection then restacks it over whatever covers it.
+    struct {
+        xcb_window_t window = XCB_NONE;
+        bool by_window_manager = false;
+        xcb_window_t top = XCB_NONE;  // the root's child that holds it: itself or its frame
+        RootStack stack;
+        std::uint32_t stack_sequence = 0;  // events from before the stack was read are in it
+        bool restack = false;
+        std::chrono::steady_clock::time_point period_start{};
+        int raises = 0;
+    } topmost;
 
     struct {
         xcb_atom_t utf8_string;
@@ -220,6 +251,7 @@ struct X11WindowSystem::State {
         xcb_atom_t net_active_window;
         xcb_atom_t net_supported;
         xcb_atom_t net_moveresize_window;
+        xcb_atom_t net_supporting_wm_check;
     } atom{};
 
     // Called once before collecting the replies to the requests sent since the last wait: they
@@ -263,6 +295,13 @@ struct X11WindowSystem::State {
     bool ReadPlacement(xcb_window_t w, Placement* p);
     void SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data);
     void SetAbove(xcb_window_t w, const Placement& p, bool above);
+    void Select(xcb_window_t w, std::uint32_t mask);
+    void KeepAbove(xcb_window_t w);
+    bool WindowManagerKeepsAbove(bool* running);
+    void ReadStack();
+    void OnStackEvent(const XEvent& event);
+    void RaiseIfCovered();
+    void OnEvent(const XEvent& event);
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
 };
 
@@ -307,6 +346,7 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::Open(const char* display_name,
         {"_NET_ACTIVE_WINDOW", &s->atom.net_active_window},
         {"_NET_SUPPORTED", &s->atom.net_supported},
         {"_NET_MOVERESIZE_WINDOW", &s->atom.net_moveresize_window},
+        {"_NET_SUPPORTING_WM_CHECK", &s->atom.net_supporting_wm_check},
     };
     std::vector<xcb_intern_atom_cookie_t> cookies;
     for (const auto& [name, atom] : names) {
@@ -341,6 +381,36 @@ Display* X11WindowSystem::display() const {
 
 unsigned long X11WindowSystem::RoundTrips() const {
     return state_->round_trips;
+}
+
+int X11WindowSystem::connection_fd() const {
+    return XConnectionNumber(state_->display);
+}
+
+void X11WindowSystem::HandleEvents() {
+    State& s = *state_;
+    ReclaimLostConnectionHandler();
+    while (XEventsQueued(s.display, QueuedAfterReading) > 0) {
+        XEvent event;
+        XNextEvent(s.display, &event);
+        s.OnEvent(event);
+        if (s.watcher) {
+            s.watcher(event);
+        }
+    }
+    s.RaiseIfCovered();
+}
+
+void X11WindowSystem::WatchEvents(std::function<void(const XEvent&)> watcher) {
+    state_->watcher = std::move(watcher);
+}
+
+void X11WindowSystem::State::OnEvent(const XEvent& event) {
+    OnStackEvent(event);
+    switch (event.type) {
+        default:
+            break;
+    }
 }
 
 BOOL X11WindowSystem::GetCursorPos(POINT* point) {
@@ -767,6 +837,232 @@ void X11WindowSystem::State::SetAbove(xcb_window_t w, const Placement& p, bool a
     SendToRoot(w, atom.net_wm_state,
                {above ? kAdd : kRemove, static_cast<long>(atom.net_wm_state_above), 0,
                 kFromApplication, 0});
+    if (above) {
+        KeepAbove(w);
+    } else if (w == topmost.window) {
+        topmost.window = XCB_NONE;
+    }
+}
+
+void X11WindowSystem::State::Select(xcb_window_t w, std::uint32_t mask) {
+    std::uint32_t& selected = event_masks[w];
+    if ((selected | mask) != selected) {
+        selected |= mask;
+        xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &selected);
+    }
+}
+
+// Whether a running EWMH window manager lists _NET_WM_STATE_ABOVE among what it supports;
+// `running` tells whether one runs at all (its check window exists and names itself).
+bool X11WindowSystem::State::WindowManagerKeepsAbove(bool* running) {
+    const auto check_cookie =
+        AskProperty(root, atom.net_supporting_wm_check, XCB_ATOM_WINDOW, 0, 1);
+    const auto supported_cookie = AskProperty(root, atom.net_supported, XCB_ATOM_ATOM, 0, 4096);
+    Wait();
+    const std::vector<std::uint32_t> check =
+        Cardinals(Get(xcb_get_property_reply, check_cookie).get());
+    const std::vector<std::uint32_t> supported =
+        Cardinals(Get(xcb_get_property_reply, supported_cookie).get());
+    *running = false;
+    if (check.size() == 1) {
+        const auto self_cookie =
+            AskProperty(check[0], atom.net_supporting_wm_check, XCB_ATOM_WINDOW, 0, 1);
+        Wait();
+        const std::vector<std::uint32_t> self =
+            Cardinals(Get(xcb_get_property_reply, self_cookie).get());
+        *running = self.size() == 1 && self[0] == check[0];
+    }
+    return *running && std::find(supported.begin(), supported.end(), atom.net_wm_state_above) !=
+                           supported.end();
+}
+
+// Keeps `w` above the other windows: through the window manager where it can, else by
+// restacking it whenever another window comes over it. Asked again when a window manager
+// starts or ends (it announces itself on the root window).
+void X11WindowSystem::State::KeepAbove(xcb_window_t w) {
+    ErrorTrap trap(display);
+    const bool again = topmost.window == w;
+    topmost.window = w;
+    Select(root, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    bool running = false;
+    const bool before = topmost.by_window_manager;
+    topmost.by_window_manager = WindowManagerKeepsAbove(&running);
+    if (topmost.by_window_manager) {
+        return;
+    }
+    if (!running) {
+        // The state is the window's own to publish while no manager owns it, and a manager
+        // that starts later reads it when it takes the window on.
+        const long state = static_cast<long>(atom.net_wm_state_above);
+        XChangeProperty(display, w, atom.net_wm_state, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&state), 1);
+    }
+    if (!again || before) {
+        Select(root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+        ReadStack();
+    }
+    Sync();
+}
+
+// The root's children with their places and sizes, and which of them holds the window kept
+// above. The events read after the tree keep it up to date.
+void X11WindowSystem::State::ReadStack() {
+    const auto tree_cookie = xcb_query_tree(c, root);
+    topmost.stack_sequence = tree_cookie.sequence;
+    Wait();
+    const auto tree = Get(xcb_query_tree_reply, tree_cookie);
+    std::vector<RootStack::Child> children;
+    if (tree) {
+        const xcb_window_t* windows = xcb_query_tree_children(tree.get());
+        const int count = xcb_query_tree_children_length(tree.get());
+        std::vector<std::pair<xcb_get_window_attributes_cookie_t, xcb_get_geometry_cookie_t>>
+            cookies;
+        for (int i = 0; i < count; ++i) {
+            cookies.emplace_back(xcb_get_window_attributes(c, windows[i]),
+                                 xcb_get_geometry(c, windows[i]));
+        }
+        Wait();
+        for (int i = 0; i < count; ++i) {
+            const auto attributes = Get(xcb_get_window_attributes_reply, cookies[i].first);
+            const auto geometry = Get(xcb_get_geometry_reply, cookies[i].second);
+            if (attributes && geometry) {
+                const int border = 2 * geometry->border_width;
+                children.push_back({windows[i], attributes->map_state != XCB_MAP_STATE_UNMAPPED,
+                                    attributes->override_redirect != 0, geometry->x, geometry->y,
+                                    geometry->width + border, geometry->height + border});
+            }
+        }
+    }
+    topmost.stack.Reset(std::move(children));
+
+    topmost.top = XCB_NONE;
+    xcb_window_t w = topmost.window;
+    for (int depth = 0; depth < kMaxDepth && w != XCB_NONE; ++depth) {
+        const auto cookie = xcb_query_tree(c, w);
+        Wait();
+        const auto r = Get(xcb_query_tree_reply, cookie);
+        if (!r) {
+            break;
+        }
+        if (r->parent == root) {
+            topmost.top = w;
+            break;
+        }
+        w = r->parent;
+    }
+    topmost.restack = true;
+}
+
+void X11WindowSystem::State::OnStackEvent(const XEvent& event) {
+    if (topmost.window == XCB_NONE) {
+        return;
+    }
+    if (event.type == PropertyNotify) {
+        const XPropertyEvent& e = event.xproperty;
+        if (e.window == root &&
+            (e.atom == atom.net_supporting_wm_check || e.atom == atom.net_supported)) {
+            KeepAbove(topmost.window);
+        }
+        return;
+    }
+    // Events from before the stack was read are already part of it.
+    if (topmost.by_window_manager ||
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(event.xany.serial) -
+                                  topmost.stack_sequence) < 0) {
+        return;
+    }
+    RootStack& stack = topmost.stack;
+    switch (event.type) {
+        case CreateNotify: {
+            const XCreateWindowEvent& e = event.xcreatewindow;
+            if (e.parent == root) {
+                stack.Created({static_cast<std::uint32_t>(e.window), false,
+                               e.override_redirect != 0, e.x, e.y, e.width + 2 * e.border_width,
+                               e.height + 2 * e.border_width});
+            }
+            return;
+        }
+        case DestroyNotify:
+            if (event.xdestroywindow.event == root) {
+                stack.Destroyed(static_cast<std::uint32_t>(event.xdestroywindow.window));
+            }
+            return;
+        case MapNotify:
+        case UnmapNotify: {
+            const bool mapped = event.type == MapNotify;
+            const Window parent = mapped ? event.xmap.event : event.xunmap.event;
+            const Window w = mapped ? event.xmap.window : event.xunmap.window;
+            if (parent == root) {
+                const bool popup = mapped ? event.xmap.override_redirect != 0 : false;
+                stack.Mapped(static_cast<std::uint32_t>(w), mapped, popup);
+                topmost.restack = true;
+            }
+            return;
+        }
+        case ConfigureNotify: {
+            const XConfigureEvent& e = event.xconfigure;
+            if (e.event == root) {
+                stack.Configured(
+                    {static_cast<std::uint32_t>(e.window), true, e.override_redirect != 0, e.x, e.y,
+                     e.width + 2 * e.border_width, e.height + 2 * e.border_width},
+                    static_cast<std::uint32_t>(e.above));
+                topmost.restack = true;
+            }
+            return;
+        }
+        case CirculateNotify:
+            if (event.xcirculate.event == root) {
+                stack.Circulated(static_cast<std::uint32_t>(event.xcirculate.window),
+                                 event.xcirculate.place == PlaceOnTop);
+                topmost.restack = true;
+            }
+            return;
+        case ReparentNotify: {
+            const XReparentEvent& e = event.xreparent;
+            if (e.event != root) {
+                return;
+            }
+            if (e.parent == root) {
+                stack.Created({static_cast<std::uint32_t>(e.window), false,
+                               e.override_redirect != 0, e.x, e.y, 0, 0});
+            } else {
+                stack.Destroyed(static_cast<std::uint32_t>(e.window));
+            }
+            // A window manager framing our window, or letting it go: the stack is read afresh.
+            if (e.window == topmost.window) {
+                ErrorTrap trap(display);
+                ReadStack();
+            }
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+// Raising the window itself, never its frame: without a window manager it is the window on the
+// root; a reparenting one gets it as a request to restack the frame. Raising never moves the
+// focus.
+void X11WindowSystem::State::RaiseIfCovered() {
+    if (!topmost.restack || topmost.window == XCB_NONE || topmost.by_window_manager) {
+        return;
+    }
+    topmost.restack = false;
+    if (!topmost.stack.Covered(topmost.top)) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - topmost.period_start >= kRaisePeriod) {
+        topmost.period_start = now;
+        topmost.raises = 0;
+    }
+    if (topmost.raises >= kMostRaises) {
+        return;
+    }
+    ++topmost.raises;
+    ErrorTrap trap(display);
+    XRaiseWindow(display, topmost.window);
+    Sync();
 }
 
 // Moves and sizes a window so that its outer rectangle, as GetWindowRect reports it, becomes

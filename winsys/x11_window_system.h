@@ -8,6 +8,7 @@
 #include "winsys/window_system.h"
 
 typedef struct _XDisplay Display;
+typedef union _XEvent XEvent;
 
 // One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
 // SetWindowTextA itself, at once, as a process's own windows do on Windows.
@@ -30,6 +31,15 @@ class X11WindowSystem final : public WindowSystem {
     void ForgetOwnWindow(HWND window);
 
     Display* display() const;
+    // The connection's file descriptor. Whenever it turns readable, and before the program
+    // waits for anything, HandleEvents must run: events are read along with replies, so some
+    // may already wait in the queue while the descriptor shows nothing.
+    int connection_fd() const;
+    // Reads what the server has sent, without waiting, and acts on every queued event.
+    void HandleEvents();
+    // Every event HandleEvents reads is passed on to `watcher` too, after the backend's own
+    // handling: key presses of grabs made on display(), keyboard mapping changes.
+    void WatchEvents(std::function<void(const XEvent&)> watcher);
     // Requests that waited for a reply from the server since the connection was opened,
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;

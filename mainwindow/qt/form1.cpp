@@ -227,16 +227,20 @@ void Form1::paintEvent(QPaintEvent*) {
     PaintLabelText(painter, label2.adjusted(1, 1, -1, -1), FromUtf8(label2_caption_));
 }
 
+void Form1::ClickCommand1(int index) {
+    Command1[static_cast<std::size_t>(index)]->click();
+}
+
 void Form1::keyPressEvent(QKeyEvent* event) {
     // Text1 and the buttons pass Enter and Escape on to the window, whichever holds the focus:
     // Enter always writes and Escape always captures.
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            Command1[0]->click();
+            ClickCommand1(0);
             break;
         case Qt::Key_Escape:
-            Command1[1]->click();
+            ClickCommand1(1);
             break;
         default:
             QWidget::keyPressEvent(event);

@@ -21,6 +21,8 @@ class Form1 final : public QWidget, public FormTexts {
     // Shows the window and runs Form_Load once the window manager has framed it; Timer1 starts
     // ticking when Form_Load ends.
     void ShowAndLoad();
+    // Presses a button of Command1, as its key does: Command1_Click runs with `index`.
+    void ClickCommand1(int index);
 
     std::string Label2Caption() const override;
     void SetLabel2Caption(const std::string& caption) override;

@@ -1,5 +1,9 @@
 // The Linux program: Form1 on Qt 6 Widgets over X11.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <X11/keysym.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +11,7 @@
 #include <string>
 
 #include "mainwindow/qt/form1.h"
+#include "mainwindow/qt/global_keys.h"
 #include "winsys/x11_window_system.h"
 
 namespace {
@@ -40,6 +45,18 @@ int main(int argc, char** argv) {
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     Form1 form(*windows);
+    // The keys of the two buttons for desktops where the focus follows the pointer onto the
+    // target: Enter and Escape would then go to the target, never to Form1.
+    GlobalKeys keys(windows->display(), {{XK_c, "Super+Alt+C", [&] { form.ClickCommand1(1); }},
+                                         {XK_w, "Super+Alt+W", [&] { form.ClickCommand1(0); }}});
+    windows->WatchEvents([&](const XEvent& event) { keys.OnEvent(event); });
+
+    // The backend's own connection carries events too: handle them as they come in, and before
+    // the event loop sleeps, as some arrive along with replies and wait in the queue unseen.
+    QSocketNotifier events(windows->connection_fd(), QSocketNotifier::Read);
+    QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [&] { windows->HandleEvents(); });
     form.ShowAndLoad();
     return app.exec();
 }

@@ -63,7 +63,24 @@ void AskWindowManager(Display* display, XWindow window, const char* message) {
 }
 
 XWindow FindClientOf(Display* display, pid_t pid) {
-    for (long window : Property32(display, DefaultRootWindow(display), "_NET_CLIENT_LIST")) {
+    std::vector<long> clients = Property32(display, DefaultRootWindow(display), "_NET_CLIENT_LIST");
+    if (clients.empty()) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display, children[i], &attributes) != 0 &&
+                attributes.map_state == IsViewable) {
+                clients.push_back(static_cast<long>(children[i]));
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+    }
+    for (long window : clients) {
         const std::vector<long> owner =
             Property32(display, static_cast<Window>(window), "_NET_WM_PID");
         if (owner.size() == 1 && owner[0] == pid) {
@@ -107,15 +124,18 @@ bool IsAbove(Display* display, XWindow window) {
 
 }  // namespace
 
-std::unique_ptr<VelmoSession> VelmoSession::Start(const XSession::Options& options,
-                                                  std::string* error,
-                                                  const std::vector<std::string>& env) {
+std::unique_ptr<VelmoSession> VelmoSession::Start(
+    const XSession::Options& options, std::string* error, const std::vector<std::string>& env,
+    const std::function<void(XSession&)>& before_velmo) {
     std::unique_ptr<VelmoSession> session(new VelmoSession);
     session->x_ = XSession::Start(options, error);
     if (session->x_ == nullptr) {
         return nullptr;
     }
     XSetErrorHandler(IgnoreXErrors);
+    if (before_velmo) {
+        before_velmo(*session->x_);
+    }
     std::vector<std::string> traced_env = env;
     traced_env.push_back("VELLOMAR_TRACE_TARGET=1");
     session->velmo_ = StartVelmo(traced_env);

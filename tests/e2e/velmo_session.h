@@ -1,7 +1,8 @@
-// The real velmo binary under a private X server with openbox, found and looked at from outside
-// through the test's own X connection.
+// The real velmo binary under a private X server (with openbox, or with no window manager),
+// found and looked at from outside through the test's own X connection.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -23,11 +24,13 @@ std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {});
 
 class VelmoSession {
   public:
-    // Starts the server, then velmo (with `env` added, and its trace of TargetWindow on), and
-    // waits until Form_Load has lifted Form1 above the other windows (_NET_WM_STATE_ABOVE).
-    // Returns nullptr with a reason in `error` otherwise.
-    static std::unique_ptr<VelmoSession> Start(const XSession::Options& options, std::string* error,
-                                               const std::vector<std::string>& env = {});
+    // Starts the server, runs `before_velmo` on it, then starts velmo (with `env` added, and its
+    // trace of TargetWindow on), and waits until Form_Load has lifted Form1 above the other
+    // windows (_NET_WM_STATE_ABOVE). Returns nullptr with a reason in `error` otherwise.
+    static std::unique_ptr<VelmoSession> Start(
+        const XSession::Options& options, std::string* error,
+        const std::vector<std::string>& env = {},
+        const std::function<void(XSession&)>& before_velmo = {});
 
     XSession& x() { return *x_; }
     Process& velmo() { return *velmo_; }
@@ -57,7 +60,8 @@ class VelmoSession {
     XWindow form_ = 0;
 };
 
-// The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or 0.
+// The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or among
+// the root's mapped children when no window manager keeps a list; or 0.
 XWindow FindClientOf(Display* display, pid_t pid);
 
 // Asks the window manager, as a pager would, for `message` (_NET_ACTIVE_WINDOW,

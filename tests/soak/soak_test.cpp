@@ -199,12 +199,17 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
     ASSERT_TRUE(std::regex_search(summary, writes, std::regex("foreign_writes=([0-9]+)")));
     EXPECT_GT(std::stol(writes[1]), 0) << "no write of velmo reached a churned window";
 
-    // Leaks are reported when the program ends, so it is closed as a user closes it.
+    // Leaks are reported when the program ends, so it is closed as a user closes it. The second
+    // velmo finds the global keys held by the first, and says so once for each.
     for (Velmo* velmo : {&checked, &plain}) {
         CloseWindow(session->display(), velmo->window);
         EXPECT_EQ(velmo->process->Wait(60s), 0);
         EXPECT_EQ(velmo->process->Stdout(), "");
-        EXPECT_EQ(velmo->process->Stderr(), "");
+        EXPECT_EQ(velmo->process->Stderr(),
+                  velmo == &checked
+                      ? ""
+                      : "velmo: another program holds Super+Alt+C; velmo runs on without it\n"
+                        "velmo: another program holds Super+Alt+W; velmo runs on without it\n");
     }
 }
 

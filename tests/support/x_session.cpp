@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -105,6 +107,24 @@ bool WindowManagerManages(Display* d) {
     return false;
 }
 
+// Openbox's own default configuration with the focus following the pointer, in a directory
+// of its own; empty if the default cannot be read.
+std::filesystem::path WriteFollowMouseConfig() {
+    std::ifstream in("/etc/xdg/openbox/rc.xml");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string rc = text.str();
+    const std::string no = "<followMouse>no</followMouse>";
+    const auto at = rc.find(no);
+    char dir[] = "/tmp/velmo-openbox-XXXXXX";
+    if (at == std::string::npos || mkdtemp(dir) == nullptr) {
+        return {};
+    }
+    rc.replace(at, no.size(), "<followMouse>yes</followMouse>");
+    std::ofstream(std::filesystem::path(dir) / "rc.xml") << rc;
+    return dir;
+}
+
 }  // namespace
 
 std::unique_ptr<XSession> XSession::Start(const Options& options, std::string* error) {
@@ -143,9 +163,18 @@ std::unique_ptr<XSession> XSession::Start(const Options& options, std::string* e
                     static_cast<int>(resources.size()));
     XSync(d, False);
 
-    if (options.window_manager) {
-        session->window_manager_ = std::make_unique<Process>(Process::Options{
-            {"openbox", "--sm-disable"}, {"DISPLAY=" + session->display_name_}, {}});
+    if (options.window_manager != WindowManager::Bare) {
+        std::vector<std::string> argv = {"openbox", "--sm-disable"};
+        if (options.window_manager == WindowManager::OpenboxFollowMouse) {
+            session->config_dir_ = WriteFollowMouseConfig();
+            if (session->config_dir_.empty()) {
+                *error = "cannot write an openbox configuration from /etc/xdg/openbox/rc.xml";
+                return nullptr;
+            }
+            argv.insert(argv.end(), {"--config-file", session->config_dir_ / "rc.xml"});
+        }
+        session->window_manager_ = std::make_unique<Process>(
+            Process::Options{argv, {"DISPLAY=" + session->display_name_}, {}});
         if (!WaitUntil([d] { return WindowManagerAnnounced(d); }, 15s)) {
             *error = "openbox did not announce itself (is the openbox package installed?)";
             return nullptr;
@@ -164,6 +193,9 @@ XSession::~XSession() {
     }
     window_manager_.reset();
     server_.reset();
+    if (!config_dir_.empty()) {
+        std::filesystem::remove_all(config_dir_);
+    }
 }
 
 XWindow XSession::root() const {
@@ -175,10 +207,16 @@ void XSession::MovePointer(int x, int y) {
     XSync(display_, False);
 }
 
-void XSession::TapKey(unsigned long keysym) {
+void XSession::TapKey(unsigned long keysym, std::initializer_list<unsigned long> held) {
+    for (unsigned long modifier : held) {
+        XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, modifier), True, CurrentTime);
+    }
     const KeyCode code = XKeysymToKeycode(display_, keysym);
     XTestFakeKeyEvent(display_, code, True, CurrentTime);
     XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    for (auto it = std::rbegin(held); it != std::rend(held); ++it) {
+        XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, *it), False, CurrentTime);
+    }
     XSync(display_, False);
 }
 

@@ -1,7 +1,9 @@
-// A private X display for tests: its own Xvfb on a free display number, optionally with
-// openbox as the window manager, and a connection of the test's own to it.
+// A private X display for tests: its own Xvfb on a free display number, with openbox as the
+// window manager or none, and a connection of the test's own to it.
 #pragma once
 
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -12,8 +14,13 @@ typedef unsigned long XWindow;
 
 class XSession {
   public:
+    enum class WindowManager {
+        Bare,  // no window manager
+        Openbox,
+        OpenboxFollowMouse,  // the focus goes to the window under the pointer
+    };
     struct Options {
-        bool window_manager = true;
+        WindowManager window_manager = WindowManager::Openbox;
         int dpi = 96;  // given to Xvfb and published as the Xft.dpi resource
         int width = 1280;
         int height = 1024;
@@ -35,8 +42,9 @@ class XSession {
 
     // Moves the real pointer through XTest and waits until the server has done it.
     void MovePointer(int x, int y);
-    // Presses and releases a key (an X keysym such as XK_Return) through XTest.
-    void TapKey(unsigned long keysym);
+    // Presses and releases a key (an X keysym such as XK_Return) through XTest, with the keys
+    // of `held` (XK_Super_L, ...) held down around it.
+    void TapKey(unsigned long keysym, std::initializer_list<unsigned long> held = {});
     // Presses and releases mouse button `button` where the pointer is, and waits until no grab
     // holds the pointer, so that both have reached the window under it.
     void Click(unsigned int button = 1);
@@ -54,6 +62,7 @@ class XSession {
 
     std::unique_ptr<Process> server_;
     std::unique_ptr<Process> window_manager_;
+    std::filesystem::path config_dir_;  // the window manager's configuration, if written
     std::string display_name_;
     Display* display_ = nullptr;
 };

@@ -25,7 +25,7 @@ std::string RootResources(const std::string& display_name) {
 
 struct SessionCase {
     const char* name;
-    bool window_manager;
+    XSession::WindowManager window_manager;
     int dpi;
 };
 
@@ -60,10 +60,11 @@ TEST_P(XSessionTest, StartsAPrivateServerAndStopsItByProcessId) {
     EXPECT_NE(kill(server, 0), 0) << "Xvfb still runs after the session ended";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sessions, XSessionTest,
-                         ::testing::Values(SessionCase{"Openbox96", true, 96},
-                                           SessionCase{"Bare120", false, 120}),
-                         [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, XSessionTest,
+    ::testing::Values(SessionCase{"Openbox96", XSession::WindowManager::Openbox, 96},
+                      SessionCase{"Bare120", XSession::WindowManager::Bare, 120}),
+    [](const auto& row) { return row.param.name; });
 
 TEST(ProcessTest, ReportsExitStatusSignalAndOutput) {
     Process ok({{"sh", "-c", "echo out; echo err >&2; exit 3"}, {"X=1"}, "/tmp"});

@@ -48,7 +48,7 @@ TEST(Utf8ToCompoundText, EveryCharacterReadsBackThroughXlib) {
     ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
     ASSERT_TRUE(XSupportsLocale());
     std::string error;
-    const auto session = XSession::Start({.window_manager = false}, &error);
+    const auto session = XSession::Start({.window_manager = XSession::WindowManager::Bare}, &error);
     ASSERT_NE(session, nullptr) << error;
     Display* d = session->display();
     const Atom compound_text = XInternAtom(d, "COMPOUND_TEXT", False);
