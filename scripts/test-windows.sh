@@ -14,6 +14,21 @@ out=$build/wine-tests
 rm -rf "$out"
 mkdir -p "$out"
 
+# Some machines (virtual machines without 32-bit support among them) cannot execute i386 code at
+# all, and 32-bit Wine with them. The build above still checks that Velmo.exe compiles and links;
+# the run is left out, said so, and counted as skipped rather than passed.
+set +e
+/lib/ld-linux.so.2 --version >/dev/null 2>&1
+probe=$?
+set -e
+if [ "$probe" -eq 126 ]; then
+    echo "test-windows: SKIPPED: this machine cannot execute 32-bit x86 programs" \
+        "(/lib/ld-linux.so.2: Exec format error), so Velmo.exe is built but not run" |
+        tee "$out/skipped" >&2
+    echo "0 0" >"$out/counts"
+    exit 0
+fi
+
 export WINEPREFIX=$build/wineprefix
 export WINEARCH=win32
 export WINEDEBUG=-all

@@ -8,6 +8,7 @@ scripts/setup.sh test
 
 passed=0
 failed=0
+skipped=0
 status=0
 # Runs one ctest preset, with any further ctest options, adds its counts to the totals and names
 # each test that was run again after a failure (ctest starts it once more).
@@ -54,10 +55,14 @@ if [ -x scripts/test-windows.sh ]; then
     if read -r wine_passed wine_failed <build/windows/wine-tests/counts; then
         passed=$((passed + wine_passed))
         failed=$((failed + wine_failed))
+        if [ -s build/windows/wine-tests/skipped ]; then
+            skipped=$((skipped + 1))
+            cat build/windows/wine-tests/skipped
+        fi
     else
         status=1
     fi
 fi
 
-echo "total: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed, $skipped skipped"
 exit $status
