@@ -70,12 +70,17 @@ int OnIoError(Display* display) {
     return previous_io_error_handler != nullptr ? previous_io_error_handler(display) : 0;
 }
 
+// Puts ours in front again when another has been installed after it, as Qt does when the
+// application object is made, and keeps that one for the connections that are not ours.
+void PutOurIoErrorHandlerFirst() {
+    const XIOErrorHandler current = XSetIOErrorHandler(&OnIoError);
+    if (current != &OnIoError) {
+        previous_io_error_handler = current;
+    }
+}
+
 void WatchForLostConnection(Display* display) {
-    static const bool installed = [] {
-        previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
-        return true;
-    }();
-    static_cast<void>(installed);
+    PutOurIoErrorHandlerFirst();
     OurDisplays().push_back(display);
 }
 
@@ -363,6 +368,8 @@ int X11WindowSystem::connection_fd() const {
 
 void X11WindowSystem::HandleEvents() {
     State& s = *state_;
+    // Reading may find the connection lost.
+    PutOurIoErrorHandlerFirst();
     // Xlib takes what xcb has already read before it reads the socket, which then costs one
     // read that finds nothing, never a round trip. XEventsQueued(QueuedAlready) would not do:
     // the events read along with a reply through xcb wait in xcb's queue, where it does not look.

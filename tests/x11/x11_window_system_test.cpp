@@ -792,6 +792,11 @@ TEST_F(X11Test, LostConnectionEndsTheProgramWithOneMessage) {
              x.GetCursorPos(&p);
          }},
         {"writing a title", [](X11WindowSystem& x) { x.SetWindowTextA(1, "title"); }},
+        {"handling events, with another handler installed since, as Qt does",
+         [](X11WindowSystem& x) {
+             XSetIOErrorHandler([](Display*) -> int { _exit(2); });
+             x.HandleEvents();
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
