@@ -36,6 +36,13 @@ constexpr std::size_t kMaxWindowsSearched = 4096;
 // one's title it keeps: enough for the tick's TitleBuffer, with room for a cut-off character.
 constexpr std::size_t kMaxWatched = 256;
 constexpr std::size_t kTitleKept = 255;
+constexpr std::size_t kMaxRemembered = 256;
+
+// What is watched on a top-level window: its own end and WM_STATE, and its children's changes;
+// on any other window read: its end, WM_STATE and title.
+constexpr std::uint32_t kWindowEvents =
+    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+constexpr std::uint32_t kTopLevelEvents = kWindowEvents | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 
 // Bytes of a request that are not the property data (header and BIG-REQUESTS length).
 constexpr std::size_t kRequestOverhead = 64;
@@ -180,6 +187,8 @@ struct WatchedWindow {
     std::uint32_t events = 0;
     std::optional<std::string> title;
 };
+// The events that watching each window needs.
+using WatchNeeds = std::unordered_map<xcb_window_t, std::uint32_t>;
 
 // Where a window is and how the window manager frames it, read in one round trip.
 struct Placement {
@@ -218,6 +227,9 @@ struct X11WindowSystem::State {
     xcb_window_t watched_client = XCB_NONE;
     // Those windows, watched until the pointer leaves `watched_top`.
     std::unordered_map<xcb_window_t, WatchedWindow> watched;
+    // The client found in each frame, a child of it, to look at first when the pointer comes
+    // back.
+    std::unordered_map<xcb_window_t, xcb_window_t> clients_seen;
     // Events that other parts of the backend select on a window. Masks are per client and
     // window, so a window's mask is these together with what watching it needs.
     std::unordered_map<xcb_window_t, std::uint32_t> selected;
@@ -276,6 +288,9 @@ struct X11WindowSystem::State {
     void OnWatchedEvent(const XEvent& event);
     xcb_window_t TopLevelAt(std::int16_t x, std::int16_t y);
     xcb_window_t ClientOf(xcb_window_t top_level, bool watch);
+    xcb_window_t RememberedClient(xcb_window_t frame, WatchNeeds* needs);
+    xcb_window_t SearchClient(xcb_window_t top_level, std::optional<WatchNeeds>& watch);
+    void KeepWatching(const WatchNeeds& needs);
     HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y);
     std::string ReadTitle(xcb_window_t w, std::size_t max);
     bool ReadPlacement(xcb_window_t w, Placement* p);
@@ -534,39 +549,88 @@ xcb_window_t X11WindowSystem::State::TopLevelAt(std::int16_t x, std::int16_t y) 
     return at->child;
 }
 
-// The window with WM_STATE nearest below a top-level window, the uppermost of its level, else
-// the top-level window itself (an unmanaged one, such as a popup menu, has no client inside);
-// XCB_NONE if it has gone. Each level costs a round trip, and one more to look inside it.
-// With `watch`, every window is watched before it is read, so that any later change to what
-// was read comes as an event, and the answer is kept; windows watched before and not read this
-// time are let go.
+// The window with WM_STATE nearest below a top-level window, else the top-level window itself
+// (an unmanaged one, such as a popup menu, has no client inside); XCB_NONE if it has gone.
+// With `watch`, the windows read are watched, from before they are read, so that any later
+// change to what was read comes as an event; the answer is kept until then.
 xcb_window_t X11WindowSystem::State::ClientOf(xcb_window_t top_level, bool watch) {
-    std::unordered_map<xcb_window_t, std::uint32_t> read;  // what watching each one needs
-    auto watch_before_reading = [&](const std::vector<xcb_window_t>& windows,
-                                    std::uint32_t events) {
-        for (const xcb_window_t w : windows) {
+    std::optional<WatchNeeds> needs;
+    if (watch) {
+        needs.emplace();
+    }
+    xcb_window_t client = watch ? RememberedClient(top_level, &*needs) : XCB_NONE;
+    if (client == XCB_NONE) {
+        if (needs) {
+            needs->clear();
+        }
+        client = SearchClient(top_level, needs);
+    }
+    if (watch) {
+        if (client != XCB_NONE && needs) {
+            KeepWatching(*needs);
+            watched_client = client;
+        } else {
+            UnwatchAll();
+        }
+    }
+    return client;
+}
+
+// The client the frame held when the pointer was there before, if it is still its child and
+// still a client: one round trip, which also watches both again, instead of a search.
+xcb_window_t X11WindowSystem::State::RememberedClient(xcb_window_t frame, WatchNeeds* needs) {
+    const auto remembered = clients_seen.find(frame);
+    if (remembered == clients_seen.end()) {
+        return XCB_NONE;
+    }
+    const xcb_window_t client = remembered->second;
+    clients_seen.erase(remembered);
+    *needs = {{frame, kTopLevelEvents}, {client, kWindowEvents}};
+    for (const auto& [w, events] : *needs) {
+        Watch(w, events);
+    }
+    const auto frame_state = AskProperty(frame, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto client_state = AskProperty(client, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto client_tree = xcb_query_tree(c, client);
+    Wait();
+    const auto frame_has = Get(xcb_get_property_reply, frame_state);
+    const auto client_has = Get(xcb_get_property_reply, client_state);
+    const auto tree = Get(xcb_query_tree_reply, client_tree);
+    const bool still = frame_has && frame_has->type == XCB_NONE && client_has &&
+                       client_has->type != XCB_NONE && tree && tree->parent == frame;
+    if (!still) {
+        return XCB_NONE;
+    }
+    clients_seen[frame] = client;
+    return client;
+}
+
+// Searches one level at a time, the uppermost client of the nearest level winning: each level
+// costs a round trip, and one more to look inside it. With `watch`, each window is watched
+// before it is read; windows beside the client found are let go again. More windows than
+// kMaxWatched are not watched (`watch` is emptied).
+xcb_window_t X11WindowSystem::State::SearchClient(xcb_window_t top_level,
+                                                  std::optional<WatchNeeds>& watch) {
+    auto watch_before_reading = [&](const std::vector<xcb_window_t>& level, std::uint32_t events) {
+        if (watch && watch->size() + level.size() > kMaxWatched) {
+            watch.reset();
+        }
+        for (const xcb_window_t w : level) {
             if (watch) {
-                read[w] |= events;
+                (*watch)[w] |= events;
                 Watch(w, events);
             }
         }
     };
-    const bool keep = watch;
-
-    xcb_window_t found = XCB_NONE;
-    bool gone = false;
     std::vector<xcb_window_t> level{top_level};
     std::size_t searched = 0;
-    for (int depth = 0; depth < kMaxDepth && !level.empty() && found == XCB_NONE; ++depth) {
+    for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
         searched += level.size();
         if (searched > kMaxWindowsSearched) {
             break;
         }
-        watch = watch && searched <= kMaxWatched;
         // The top-level window's children are asked for at once, as a frame seldom is a client.
-        watch_before_reading(level, XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                                        XCB_EVENT_MASK_PROPERTY_CHANGE |
-                                        (depth == 0 ? XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY : 0));
+        watch_before_reading(level, depth == 0 ? kTopLevelEvents : kWindowEvents);
         std::vector<xcb_get_property_cookie_t> states;
         for (const xcb_window_t w : level) {
             states.push_back(AskProperty(w, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
@@ -576,14 +640,16 @@ xcb_window_t X11WindowSystem::State::ClientOf(xcb_window_t top_level, bool watch
             trees.push_back(xcb_query_tree(c, top_level));
         }
         Wait();
+        xcb_window_t found = XCB_NONE;
+        bool gone = false;
         for (std::size_t i = 0; i < level.size(); ++i) {
             const auto r = Get(xcb_get_property_reply, states[i]);
-            gone = gone || (depth == 0 && !r);
+            gone = depth == 0 && !r;
             if (r && r->type != XCB_NONE) {
                 found = level[i];  // children come lowest first, so the last one is uppermost
             }
         }
-        if (trees.empty() && found == XCB_NONE) {
+        if (found == XCB_NONE && !gone && trees.empty()) {
             watch_before_reading(level, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
             for (const xcb_window_t w : level) {
                 trees.push_back(xcb_query_tree(c, w));
@@ -598,32 +664,44 @@ xcb_window_t X11WindowSystem::State::ClientOf(xcb_window_t top_level, bool watch
                             children + xcb_query_tree_children_length(r.get()));
             }
         }
+        if (gone) {
+            return XCB_NONE;
+        }
+        if (found != XCB_NONE) {
+            for (const xcb_window_t w : level) {
+                if (watch && w != found) {
+                    watch->erase(w);
+                }
+            }
+            if (depth == 1 && watch) {
+                if (clients_seen.size() >= kMaxRemembered) {
+                    clients_seen.clear();
+                }
+                clients_seen[top_level] = found;
+            }
+            return found;
+        }
         level = std::move(next);
     }
+    return top_level;
+}
 
-    if (keep) {
-        if (!watch || gone) {
-            UnwatchAll();
-        } else {
-            // What is watched becomes what this search read, no more.
-            for (auto it = watched.begin(); it != watched.end();) {
-                const auto needed = read.find(it->first);
-                const xcb_window_t w = it->first;
-                if (needed == read.end()) {
-                    it = watched.erase(it);
-                    SendEventMask(w);
-                    continue;
-                }
-                if (it->second.events != needed->second) {
-                    it->second.events = needed->second;
-                    SendEventMask(w);
-                }
-                ++it;
-            }
-            watched_client = found != XCB_NONE ? found : top_level;
+// Watches exactly the windows in `needs`, with the events given there.
+void X11WindowSystem::State::KeepWatching(const WatchNeeds& needs) {
+    for (auto it = watched.begin(); it != watched.end();) {
+        const xcb_window_t w = it->first;
+        const auto needed = needs.find(w);
+        if (needed == needs.end()) {
+            it = watched.erase(it);
+            SendEventMask(w);
+            continue;
         }
+        if (it->second.events != needed->second) {
+            it->second.events = needed->second;
+            SendEventMask(w);
+        }
+        ++it;
     }
-    return gone ? XCB_NONE : found != XCB_NONE ? found : top_level;
 }
 
 // Over one of our own windows, the deepest of our own windows at the point; any other window

@@ -480,27 +480,40 @@ TEST_F(X11Test, WindowsAreWatchedOnlyWhileThePointerRestsOnThem) {
     }
     Form form;
     HWND target = 0;
+    // The round trips of the tick after the pointer came, and of the next one.
     auto ticks_at = [&](int x, int y) {
         session->MovePointer(x, y);
-        Timer1_Timer(*ws, target, form);
-        const unsigned long before = ws->RoundTrips();
-        Timer1_Timer(*ws, target, form);
-        return ws->RoundTrips() - before;
+        std::vector<unsigned long> trips;
+        for (int tick = 0; tick < 2; ++tick) {
+            const unsigned long before = ws->RoundTrips();
+            Timer1_Timer(*ws, target, form);
+            trips.push_back(ws->RoundTrips() - before);
+        }
+        return trips;
     };
+    using Trips = std::vector<unsigned long>;
 
-    EXPECT_EQ(ticks_at(150, 150), 1u);
+    // The pointer, the frame, its children, the title; then the pointer alone.
+    EXPECT_EQ(ticks_at(150, 150), (Trips{4, 1}));
     EXPECT_EQ(target, client);
     EXPECT_NE(selected(frame), 0);
     EXPECT_NE(selected(client), 0);
     // A window with more windows inside than are watched is read again at each tick instead.
-    EXPECT_GT(ticks_at(650, 250), 2u);
+    EXPECT_GT(ticks_at(650, 250)[1], 2u);
     EXPECT_EQ(target, crowd[0]);
     for (const Window w : {frame, client, crowd[0], crowd[1]}) {
         EXPECT_EQ(selected(w), 0);
     }
+    // Back on the frame, the client found before is checked instead of searched for; once it
+    // has gone, the frame is searched again.
+    EXPECT_EQ(ticks_at(150, 150), (Trips{3, 1}));
+    ticks_at(650, 250);
+    XDestroyWindow(d, client);
+    const Window other = WithState(Plain(frame, 0, 20, 200, 130, true));
+    EXPECT_EQ(ticks_at(150, 150)[1], 1u);
+    EXPECT_EQ(target, other);
 
     // Gone between GetCursorPos and WindowFromPoint: watching it fails without a word.
-    EXPECT_EQ(ticks_at(150, 150), 1u);
     const Window popup = Plain(session->root(), 500, 500, 50, 50, true, true);
     session->MovePointer(520, 520);
     POINT p{};
