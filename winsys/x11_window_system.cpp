@@ -757,6 +757,8 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     std::string text;
     if (const auto own = s.own.find(w); own != s.own.end()) {
         text = OwnText(own->second, max);
+    } else if (max == 0) {
+        // Room for the terminating zero only.
     } else if (const auto watch = s.watched.find(w);
                watch != s.watched.end() && max <= kTitleKept) {
         // Watched before it is read, so any later change comes as an event and drops it.
@@ -765,7 +767,7 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
             title = s.ReadTitle(w, kTitleKept);
         }
         text = *title;
-    } else if (max > 0) {
+    } else {
         text = s.ReadTitle(w, max);
     }
     const std::size_t n = x11_text::Utf8PrefixLength(text, max);

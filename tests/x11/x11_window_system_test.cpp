@@ -512,6 +512,12 @@ TEST_F(X11Test, WindowsAreWatchedOnlyWhileThePointerRestsOnThem) {
     const Window other = WithState(Plain(frame, 0, 20, 200, 130, true));
     EXPECT_EQ(ticks_at(150, 150)[1], 1u);
     EXPECT_EQ(target, other);
+    // Its title is kept as far as a tick reads it; more is read from the server.
+    const std::string long_title = Repeat("あ", 150);
+    SetProperty(other, "_NET_WM_NAME", "UTF8_STRING", long_title);
+    EXPECT_EQ(ticks_at(150, 150)[1], 1u);
+    EXPECT_EQ(form.label2, Repeat("あ", 33));
+    EXPECT_EQ(Text(other, 1000), long_title);
 
     // Gone between GetCursorPos and WindowFromPoint: watching it fails without a word.
     const Window popup = Plain(session->root(), 500, 500, 50, 50, true, true);
