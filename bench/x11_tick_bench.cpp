@@ -1,6 +1,7 @@
 // Timer1_Timer on the X11 backend under Xvfb and openbox, with the pointer on a client's
-// contents, on its title bar, among 1000 other top-level windows and over a 16 MiB title; and
-// the script a Linux user would write instead, two xdotool runs a tick.
+// contents, on its title bar, among 1000 other top-level windows and over a 16 MiB title, each
+// at rest and moving (coming from another window before every tick); and the script a Linux
+// user would write instead, two xdotool runs a tick.
 #include <benchmark/benchmark.h>
 
 #include "target/target.h"
@@ -36,6 +37,7 @@ struct Desktop {
     std::unique_ptr<X11WindowSystem> windows;
     Window target = 0;
     POINT contents{}, title_bar{};
+    POINT elsewhere{};  // on another window, where a moving pointer comes from
 
     Desktop() {
         std::string error;
@@ -50,6 +52,8 @@ struct Desktop {
         windows->GetWindowRect(target, &outer);
         contents = {(outer.left + outer.right) / 2, (outer.top + outer.bottom) / 2};
         title_bar = {contents.x, outer.top + 8};
+        session->CreateClient(100, 600, 300, 200, "Elsewhere");
+        elsewhere = {250, 700};
     }
 };
 
@@ -86,25 +90,37 @@ void Report(benchmark::State& state, const std::string& name, const std::vector<
     }
 }
 
-// Ticks with the pointer at `at`; the timed loop is nothing but ticks.
+// Ticks with the pointer at `at`: resting there, the timed loop is nothing but ticks; moving,
+// the pointer comes from another window, and a tick there, before each timed tick.
 void Ticks(benchmark::State& state, const std::string& name, POINT at) {
     Desktop& desktop = TheDesktop();
+    const bool moving = state.range(0) != 0;
     desktop.session->MovePointer(at.x, at.y);
     X11WindowSystem& windows = *desktop.windows;
     Form form;
     HWND target = 0;
     std::vector<double> times;
     times.reserve(static_cast<std::size_t>(state.max_iterations));
-    const unsigned long before = windows.RoundTrips();
+    unsigned long round_trips = 0;
     for (auto _ : state) {
+        if (moving) {
+            state.PauseTiming();
+            desktop.session->MovePointer(desktop.elsewhere.x, desktop.elsewhere.y);
+            Timer1_Timer(windows, target, form);
+            desktop.session->MovePointer(at.x, at.y);
+            state.ResumeTiming();
+        }
+        const unsigned long before = windows.RoundTrips();
         const auto start = Clock::now();
         Timer1_Timer(windows, target, form);
         times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        round_trips += windows.RoundTrips() - before;
     }
     if (target != desktop.target) {
         state.SkipWithError("the tick found another window");
     }
-    Report(state, name, times, static_cast<double>(windows.RoundTrips() - before));
+    Report(state, name + (moving ? " moving" : " resting"), times,
+           static_cast<double>(round_trips));
 }
 
 void BM_Contents(benchmark::State& state) {
@@ -212,10 +228,31 @@ void BM_Xdotool(benchmark::State& state) {
 
 // Five repetitions of each, interleaved at random (see main), so that the load of a shared
 // machine falls on every case alike.
-BENCHMARK(BM_Contents)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_TitleBar)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ThousandWindows)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_HugeTitle)->Iterations(2000)->Repetitions(5)->Unit(benchmark::kMicrosecond);
+// Arg 0: the pointer rests; 1: it moves.
+BENCHMARK(BM_Contents)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2000)
+    ->Repetitions(5)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TitleBar)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2000)
+    ->Repetitions(5)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThousandWindows)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2000)
+    ->Repetitions(5)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HugeTitle)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2000)
+    ->Repetitions(5)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Xdotool)->Iterations(100)->Repetitions(5)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
@@ -230,13 +267,17 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     // Over all repetitions: the median tick, the round trips a tick, and the targets.
-    const double a = Median(samples["a"].times);
-    std::printf("\n%-36s %10s %12s %8s\n", "case", "median µs", "round trips", "vs (a)");
+    const double a = Median(samples["a resting"].times);
+    std::printf("\n%-44s %10s %12s %8s\n", "case", "median µs", "round trips", "vs (a)");
     const std::pair<const char*, const char*> cases[] = {
-        {"a", "(a) contents"},
-        {"b", "(b) title bar"},
-        {"c", "(c) 1000 other top-level windows"},
-        {"d", "(d) 16 MiB title"},
+        {"a resting", "(a) contents, resting"},
+        {"a moving", "(a) contents, moving"},
+        {"b resting", "(b) title bar, resting"},
+        {"b moving", "(b) title bar, moving"},
+        {"c resting", "(c) 1000 other top-level windows, resting"},
+        {"c moving", "(c) 1000 other top-level windows, moving"},
+        {"d resting", "(d) 16 MiB title, resting"},
+        {"d moving", "(d) 16 MiB title, moving"},
         {"xdotool", "xdotool getmouselocation+getwindowname"}};
     for (const auto& [key, label] : cases) {
         const Samples& c = samples[key];
@@ -246,7 +287,7 @@ int main(int argc, char** argv) {
         const double median = Median(c.times);
         const std::string round_trips =
             c.round_trips > 0 ? std::to_string(c.round_trips / c.ticks).substr(0, 4) : "-";
-        std::printf("%-36s %10.1f %12s %8.2f\n", label, median, round_trips.c_str(),
+        std::printf("%-44s %10.1f %12s %8.2f\n", label, median, round_trips.c_str(),
                     a > 0 ? median / a : 0.0);
     }
     return 0;

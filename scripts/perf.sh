@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures, in one run on this machine, every figure of docs/performance.md: the tick of the
 # X11 backend (on a window's contents, on its title bar, among 1000 windows, over a 16 MiB
-# title) with its round trips, against two xdotool runs a tick; then the running velmo's
-# start-up time, processor time and resident memory while it rests on a window.
+# title), resting and moving, with its round trips, against two xdotool runs a tick; then the
+# running velmo's start-up time, processor time (and the X server's) and resident memory while
+# it rests on a window, three times each.
 # Each benchmark starts its own Xvfb and openbox and stops them when it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,5 +18,6 @@ echo
 echo "== build/linux/bench/x11_tick_bench"
 build/linux/bench/x11_tick_bench
 echo
-echo "== build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30'"
-build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30'
+echo "== build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30' --benchmark_repetitions=3"
+build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30' \
+    --benchmark_repetitions=3

@@ -34,7 +34,17 @@ constexpr UINT kSwpNoZOrder = 0x0004;
 // and how many windows it asks about at most: no window manager nests deeper than a few levels.
 constexpr int kMaxDepth = 8;
 constexpr std::size_t kMaxWindowsSearched = 4096;
-constexpr std::size_t kMaxCachedClients = 1024;
+// How many windows the backend watches at most (openbox's frame holds 57), and how much of each
+// one's title it keeps: enough for the tick's TitleBuffer, with room for a cut-off character.
+constexpr std::size_t kMaxWatched = 256;
+constexpr std::size_t kTitleKept = 255;
+constexpr std::size_t kMaxRemembered = 256;
+
+// What is watched on a top-level window: its own end and WM_STATE, and its children's changes;
+// on any other window read: its end, WM_STATE and title.
+constexpr std::uint32_t kWindowEvents =
+    XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+constexpr std::uint32_t kTopLevelEvents = kWindowEvents | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
 
 // Bytes of a request that are not the property data (header and BIG-REQUESTS length).
 constexpr std::size_t kRequestOverhead = 64;
@@ -74,21 +84,17 @@ int OnIoError(Display* display) {
     return previous_io_error_handler != nullptr ? previous_io_error_handler(display) : 0;
 }
 
-// The toolkit installs a handler of its own when it opens its connection, after ours: each
-// time events are handled, ours goes back in front and passes on to the one it found there.
-void ReclaimLostConnectionHandler() {
-    const XIOErrorHandler found = XSetIOErrorHandler(&OnIoError);
-    if (found != &OnIoError) {
-        previous_io_error_handler = found;
+// Puts ours in front again when another has been installed after it, as Qt does when the
+// application object is made, and keeps that one for the connections that are not ours.
+void PutOurIoErrorHandlerFirst() {
+    const XIOErrorHandler current = XSetIOErrorHandler(&OnIoError);
+    if (current != &OnIoError) {
+        previous_io_error_handler = current;
     }
 }
 
 void WatchForLostConnection(Display* display) {
-    static const bool installed = [] {
-        previous_io_error_handler = XSetIOErrorHandler(&OnIoError);
-        return true;
-    }();
-    static_cast<void>(installed);
+    PutOurIoErrorHandlerFirst();
     OurDisplays().push_back(display);
 }
 
@@ -174,20 +180,22 @@ std::string OwnText(const OwnWindow& own, std::size_t max) {
     return x11_text::ValidUtf8(std::string_view(text).substr(0, look), text.size() > look);
 }
 
-// A window and its parent.
-struct Family {
-    xcb_window_t window = XCB_NONE;
-    xcb_window_t parent = XCB_NONE;
-};
-
-struct PointerHint {
+// The last pointer query's answer: where the pointer was and the top-level window under it.
+struct Pointer {
     std::int16_t x;
     std::int16_t y;
     xcb_window_t top;
-    std::chrono::steady_clock::time_point when;
+    unsigned long next_request;  // the connection's request number right after the query
 };
-// How long the pointer's top-level window stands for the point it was at.
-constexpr auto kPointerHintLife = std::chrono::milliseconds(20);
+
+// A window whose changes the server reports to us: the events selected on it, and the first
+// kTitleKept bytes of its title once read, until the title changes.
+struct WatchedWindow {
+    std::uint32_t events = 0;
+    std::optional<std::string> title;
+};
+// The events that watching each window needs.
+using WatchNeeds = std::unordered_map<xcb_window_t, std::uint32_t>;
 
 // Where a window is and how the window manager frames it, read in one round trip.
 struct Placement {
@@ -218,14 +226,21 @@ struct X11WindowSystem::State {
     std::size_t max_request_bytes = 0;
     unsigned long round_trips = 0;
     std::unordered_map<xcb_window_t, OwnWindow> own;
-    // The top-level window the pointer was over when GetCursorPos asked, kept for the call
-    // right after it only.
-    std::optional<PointerHint> pointer_hint;
-    // The client found inside each top-level window (a frame), checked again at each use.
-    std::unordered_map<xcb_window_t, Family> client_of;
+    std::optional<Pointer> pointer;
+    // The top-level window under the pointer and the window found for it (its client, else
+    // itself), kept while the events of every window that search read show no change;
+    // XCB_NONE: search again.
+    xcb_window_t watched_top = XCB_NONE;
+    xcb_window_t watched_client = XCB_NONE;
+    // Those windows, watched until the pointer leaves `watched_top`.
+    std::unordered_map<xcb_window_t, WatchedWindow> watched;
+    // The client found in each frame, a child of it, to look at first when the pointer comes
+    // back.
+    std::unordered_map<xcb_window_t, xcb_window_t> clients_seen;
+    // Events that other parts of the backend select on a window. Masks are per client and
+    // window, so a window's mask is these together with what watching it needs.
+    std::unordered_map<xcb_window_t, std::uint32_t> selected;
     std::function<void(const XEvent&)> watcher;
-    // What this connection selects on each window; selections only ever add to it.
-    std::unordered_map<xcb_window_t, std::uint32_t> event_masks;
 
     // The window that SetWindowPos made topmost, while the window manager does not keep it
     // above (or none runs): this connection then restacks it over whatever covers it.
@@ -288,14 +303,21 @@ struct X11WindowSystem::State {
         return Get(xcb_get_window_attributes_reply, cookie) != nullptr;
     }
 
-    Family FindClient(std::vector<Family> level);
-    HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y,
-                          const std::unordered_map<xcb_window_t, xcb_window_t>& child_at);
+    void SendEventMask(xcb_window_t w);
+    void Select(xcb_window_t w, std::uint32_t events);
+    void Watch(xcb_window_t w, std::uint32_t events);
+    void UnwatchAll();
+    void OnWatchedEvent(const XEvent& event);
+    xcb_window_t TopLevelAt(std::int16_t x, std::int16_t y);
+    xcb_window_t ClientOf(xcb_window_t top_level, bool watch);
+    xcb_window_t RememberedClient(xcb_window_t frame, WatchNeeds* needs);
+    xcb_window_t SearchClient(xcb_window_t top_level, std::optional<WatchNeeds>& watch);
+    void KeepWatching(const WatchNeeds& needs);
+    HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y);
     std::string ReadTitle(xcb_window_t w, std::size_t max);
     bool ReadPlacement(xcb_window_t w, Placement* p);
     void SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data);
     void SetAbove(xcb_window_t w, const Placement& p, bool above);
-    void Select(xcb_window_t w, std::uint32_t mask);
     void KeepAbove(xcb_window_t w);
     bool WindowManagerKeepsAbove(bool* running);
     void ReadStack();
@@ -389,7 +411,11 @@ int X11WindowSystem::connection_fd() const {
 
 void X11WindowSystem::HandleEvents() {
     State& s = *state_;
-    ReclaimLostConnectionHandler();
+    // Reading may find the connection lost.
+    PutOurIoErrorHandlerFirst();
+    // Xlib takes what xcb has already read before it reads the socket, which then costs one
+    // read that finds nothing, never a round trip. XEventsQueued(QueuedAlready) would not do:
+    // the events read along with a reply through xcb wait in xcb's queue, where it does not look.
     while (XEventsQueued(s.display, QueuedAfterReading) > 0) {
         XEvent event;
         XNextEvent(s.display, &event);
@@ -406,10 +432,92 @@ void X11WindowSystem::WatchEvents(std::function<void(const XEvent&)> watcher) {
 }
 
 void X11WindowSystem::State::OnEvent(const XEvent& event) {
+    OnWatchedEvent(event);
     OnStackEvent(event);
+}
+
+// Sends the union of what is selected on `w`. A window that has gone answers with an error,
+// which xcb drops: nothing of it reaches Xlib's error handler.
+void X11WindowSystem::State::SendEventMask(xcb_window_t w) {
+    std::uint32_t events = 0;
+    if (const auto it = selected.find(w); it != selected.end()) {
+        events |= it->second;
+    }
+    if (const auto it = watched.find(w); it != watched.end()) {
+        events |= it->second.events;
+    }
+    xcb_discard_reply(
+        c, xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &events).sequence);
+}
+
+void X11WindowSystem::State::Select(xcb_window_t w, std::uint32_t events) {
+    std::uint32_t& mask = selected[w];
+    if ((mask | events) != mask) {
+        mask |= events;
+        SendEventMask(w);
+    }
+}
+
+void X11WindowSystem::State::Watch(xcb_window_t w, std::uint32_t events) {
+    WatchedWindow& entry = watched[w];
+    if ((entry.events | events) != entry.events) {
+        entry.events |= events;
+        SendEventMask(w);
+    }
+}
+
+void X11WindowSystem::State::UnwatchAll() {
+    for (auto it = watched.begin(); it != watched.end(); it = watched.begin()) {
+        const xcb_window_t w = it->first;
+        watched.erase(it);
+        SendEventMask(w);
+    }
+    watched_client = XCB_NONE;
+}
+
+// Keeps what the watched windows tell up to date. What the search for the client read is
+// WM_STATE and, of the windows it looked inside, their children in stacking order: a change to
+// any of it makes WindowFromPoint search again.
+void X11WindowSystem::State::OnWatchedEvent(const XEvent& event) {
+    // The window the event was selected on, and the one it tells of: a child of it, when it
+    // comes through the parent's SubstructureNotify.
+    const xcb_window_t on = event.xany.window;
+    xcb_window_t about = on;
     switch (event.type) {
-        default:
+        case PropertyNotify:
+            if (const auto it = watched.find(on); it != watched.end()) {
+                if (event.xproperty.atom == atom.wm_state) {
+                    watched_client = XCB_NONE;
+                } else if (event.xproperty.atom == atom.net_wm_name ||
+                           event.xproperty.atom == XCB_ATOM_WM_NAME) {
+                    it->second.title.reset();
+                }
+            }
+            return;
+        case DestroyNotify:
+            about = event.xdestroywindow.window;
+            selected.erase(about);
+            if (watched.erase(about) != 0) {
+                watched_client = XCB_NONE;
+            }
+            return;
+        case CreateNotify:
+            about = event.xcreatewindow.window;
             break;
+        case ReparentNotify:
+            about = event.xreparent.window;
+            break;
+        case ConfigureNotify:  // moved, resized or restacked
+            about = event.xconfigure.window;
+            break;
+        case CirculateNotify:
+            about = event.xcirculate.window;
+            break;
+        default:
+            return;
+    }
+    if (about != on && watched.count(on) != 0) {
+        watched_client = XCB_NONE;
     }
 }
 
@@ -419,193 +527,259 @@ BOOL X11WindowSystem::GetCursorPos(POINT* point) {
     }
     *point = {};
     State& s = *state_;
-    s.pointer_hint.reset();
+    s.pointer.reset();
     const auto cookie = xcb_query_pointer(s.c, s.root);
     s.Wait();
     const auto reply = s.Get(xcb_query_pointer_reply, cookie);
+    // The server sends events and replies in order: every change it made before the query has
+    // now arrived, and once handled, what the watched windows told is as fresh as the reply.
+    HandleEvents();
     if (!reply) {
         return 0;
     }
     *point = {reply->root_x, reply->root_y};
     if (reply->same_screen) {
-        s.pointer_hint = PointerHint{reply->root_x, reply->root_y, reply->child,
-                                     std::chrono::steady_clock::now()};
+        s.pointer = Pointer{reply->root_x, reply->root_y, reply->child, XNextRequest(s.display)};
     }
     return 1;
 }
 
 HWND X11WindowSystem::WindowFromPoint(LONG x_in, LONG y_in) {
-    State& s = *state_;
-    const std::optional<PointerHint> hint = std::exchange(s.pointer_hint, std::nullopt);
     if (!InProtocolRange(x_in) || !InProtocolRange(y_in)) {
         return 0;
     }
     const auto x = static_cast<std::int16_t>(x_in);
     const auto y = static_cast<std::int16_t>(y_in);
-    ErrorTrap trap(s.display);
+    State& s = *state_;
 
-    // The top-level window there, the uppermost mapped one. GetCursorPos has just been told
-    // which one is at the pointer; when asked about that very point, its answer stands.
-    xcb_window_t top = XCB_NONE;
-    if (hint && hint->x == x && hint->y == y &&
-        std::chrono::steady_clock::now() - hint->when < kPointerHintLife) {
-        top = hint->top;
-    } else {
-        const auto at_root = xcb_translate_coordinates(s.c, s.root, s.root, x, y);
-        const auto root_geometry = xcb_get_geometry(s.c, s.root);
-        s.Wait();
-        const auto top_reply = s.Get(xcb_translate_coordinates_reply, at_root);
-        const auto root = s.Get(xcb_get_geometry_reply, root_geometry);
-        if (!top_reply || !root || x < 0 || y < 0 || x >= root->width || y >= root->height) {
-            return 0;
-        }
-        top = top_reply->child;
+    // Asked about the pointer's point before anything else was sent, GetCursorPos has the
+    // top-level window there already. The windows searched below it are watched until the
+    // pointer leaves it.
+    const bool at_pointer = s.pointer && s.pointer->x == x && s.pointer->y == y &&
+                            XNextRequest(s.display) == s.pointer->next_request;
+    if (at_pointer && s.pointer->top != s.watched_top) {
+        s.UnwatchAll();
+        s.watched_top = s.pointer->top;
     }
+    const xcb_window_t top = at_pointer ? s.pointer->top : s.TopLevelAt(x, y);
     if (top == XCB_NONE) {
         return 0;
     }
-
-    // The client found inside this top-level window before, if it is still there; else the
-    // top-level window itself. Asked at the same time, so that our own windows cost nothing
-    // more: the window at the point inside each of them.
-    const auto cached = s.client_of.find(top);
-    const xcb_window_t first = cached != s.client_of.end() ? cached->second.window : top;
-    const auto first_state = s.AskProperty(first, s.atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
-    const auto first_tree = xcb_query_tree(s.c, first);
-    std::vector<std::pair<xcb_window_t, xcb_translate_coordinates_cookie_t>> own_cookies;
-    for (const auto& entry : s.own) {
-        own_cookies.emplace_back(entry.first,
-                                 xcb_translate_coordinates(s.c, s.root, entry.first, x, y));
+    xcb_window_t client = top == s.watched_top ? s.watched_client : XCB_NONE;
+    if (client == XCB_NONE) {
+        client = s.ClientOf(top, top == s.watched_top);
     }
-    s.Wait();
-    const auto state = s.Get(xcb_get_property_reply, first_state);
-    auto tree = s.Get(xcb_query_tree_reply, first_tree);
-    std::unordered_map<xcb_window_t, xcb_window_t> child_at;
-    for (const auto& [w, cookie] : own_cookies) {
-        if (const auto r = s.Get(xcb_translate_coordinates_reply, cookie)) {
-            child_at[w] = r->child;
-        }
-    }
-    const bool has_state = state && state->type != XCB_NONE;
-    if (cached != s.client_of.end()) {
-        if (has_state && tree && tree->parent == cached->second.parent) {
-            return s.DeepestOwnWindow(first, x, y, child_at);
-        }
-        s.client_of.erase(cached);
-        return WindowFromPoint(x, y);  // looks afresh, without the stale entry
-    }
-    if (has_state) {
-        return s.DeepestOwnWindow(top, x, y, child_at);
-    }
-    std::vector<Family> children;
-    if (tree) {
-        const xcb_window_t* c = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            children.push_back({c[i], top});
-        }
-    }
-    // A top-level window without a client inside is an unmanaged one (a popup menu, a
-    // tooltip): it is the window there itself.
-    const Family found = s.FindClient(std::move(children));
-    if (found.window == XCB_NONE) {
-        return s.DeepestOwnWindow(top, x, y, child_at);
-    }
-    if (s.client_of.size() >= kMaxCachedClients) {
-        s.client_of.clear();
-    }
-    s.client_of[top] = {found.window, found.parent};
-    return s.DeepestOwnWindow(found.window, x, y, child_at);
+    return client != XCB_NONE ? s.DeepestOwnWindow(client, x, y) : 0;
 }
 
-// The window with WM_STATE among `level` and their descendants, searched one level at a time
-// so that each level costs one round trip; the uppermost wins within a level.
-Family X11WindowSystem::State::FindClient(std::vector<Family> level) {
+// The uppermost mapped top-level window at a point, if the point is on the screen.
+xcb_window_t X11WindowSystem::State::TopLevelAt(std::int16_t x, std::int16_t y) {
+    const auto at_root = xcb_translate_coordinates(c, root, root, x, y);
+    const auto root_geometry = xcb_get_geometry(c, root);
+    Wait();
+    const auto at = Get(xcb_translate_coordinates_reply, at_root);
+    const auto screen = Get(xcb_get_geometry_reply, root_geometry);
+    if (!at || !screen || x < 0 || y < 0 || x >= screen->width || y >= screen->height) {
+        return XCB_NONE;
+    }
+    return at->child;
+}
+
+// The window with WM_STATE nearest below a top-level window, else the top-level window itself
+// (an unmanaged one, such as a popup menu, has no client inside); XCB_NONE if it has gone.
+// With `watch`, the windows read are watched, from before they are read, so that any later
+// change to what was read comes as an event; the answer is kept until then.
+xcb_window_t X11WindowSystem::State::ClientOf(xcb_window_t top_level, bool watch) {
+    std::optional<WatchNeeds> needs;
+    if (watch) {
+        needs.emplace();
+    }
+    xcb_window_t client = watch ? RememberedClient(top_level, &*needs) : XCB_NONE;
+    if (client == XCB_NONE) {
+        if (needs) {
+            needs->clear();
+        }
+        client = SearchClient(top_level, needs);
+    }
+    if (watch) {
+        if (client != XCB_NONE && needs) {
+            KeepWatching(*needs);
+            watched_client = client;
+        } else {
+            UnwatchAll();
+        }
+    }
+    return client;
+}
+
+// The client the frame held when the pointer was there before, if it is still its child and
+// still a client: one round trip, which also watches both again, instead of a search.
+xcb_window_t X11WindowSystem::State::RememberedClient(xcb_window_t frame, WatchNeeds* needs) {
+    const auto remembered = clients_seen.find(frame);
+    if (remembered == clients_seen.end()) {
+        return XCB_NONE;
+    }
+    const xcb_window_t client = remembered->second;
+    clients_seen.erase(remembered);
+    *needs = {{frame, kTopLevelEvents}, {client, kWindowEvents}};
+    for (const auto& [w, events] : *needs) {
+        Watch(w, events);
+    }
+    const auto frame_state = AskProperty(frame, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto client_state = AskProperty(client, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+    const auto client_tree = xcb_query_tree(c, client);
+    Wait();
+    const auto frame_has = Get(xcb_get_property_reply, frame_state);
+    const auto client_has = Get(xcb_get_property_reply, client_state);
+    const auto tree = Get(xcb_query_tree_reply, client_tree);
+    const bool still = frame_has && frame_has->type == XCB_NONE && client_has &&
+                       client_has->type != XCB_NONE && tree && tree->parent == frame;
+    if (!still) {
+        return XCB_NONE;
+    }
+    clients_seen[frame] = client;
+    return client;
+}
+
+// Searches one level at a time, the uppermost client of the nearest level winning: each level
+// costs a round trip, and one more to look inside it. With `watch`, each window is watched
+// before it is read; windows beside the client found are let go again. More windows than
+// kMaxWatched are not watched (`watch` is emptied).
+xcb_window_t X11WindowSystem::State::SearchClient(xcb_window_t top_level,
+                                                  std::optional<WatchNeeds>& watch) {
+    auto watch_before_reading = [&](const std::vector<xcb_window_t>& level, std::uint32_t events) {
+        if (watch && watch->size() + level.size() > kMaxWatched) {
+            watch.reset();
+        }
+        for (const xcb_window_t w : level) {
+            if (watch) {
+                (*watch)[w] |= events;
+                Watch(w, events);
+            }
+        }
+    };
+    std::vector<xcb_window_t> level{top_level};
     std::size_t searched = 0;
     for (int depth = 0; depth < kMaxDepth && !level.empty(); ++depth) {
         searched += level.size();
         if (searched > kMaxWindowsSearched) {
-            return {};
+            break;
         }
+        // The top-level window's children are asked for at once, as a frame seldom is a client.
+        watch_before_reading(level, depth == 0 ? kTopLevelEvents : kWindowEvents);
         std::vector<xcb_get_property_cookie_t> states;
-        for (const Family& f : level) {
-            states.push_back(AskProperty(f.window, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        for (const xcb_window_t w : level) {
+            states.push_back(AskProperty(w, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0));
+        }
+        std::vector<xcb_query_tree_cookie_t> trees;
+        if (depth == 0) {
+            trees.push_back(xcb_query_tree(c, top_level));
         }
         Wait();
-        Family found{};
+        xcb_window_t found = XCB_NONE;
+        bool gone = false;
         for (std::size_t i = 0; i < level.size(); ++i) {
             const auto r = Get(xcb_get_property_reply, states[i]);
+            gone = depth == 0 && !r;
             if (r && r->type != XCB_NONE) {
                 found = level[i];  // children come lowest first, so the last one is uppermost
             }
         }
-        if (found.window != XCB_NONE) {
-            return found;
+        if (found == XCB_NONE && !gone && trees.empty()) {
+            watch_before_reading(level, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY);
+            for (const xcb_window_t w : level) {
+                trees.push_back(xcb_query_tree(c, w));
+            }
+            Wait();
         }
-        std::vector<xcb_query_tree_cookie_t> trees;
-        for (const Family& f : level) {
-            trees.push_back(xcb_query_tree(c, f.window));
-        }
-        Wait();
-        std::vector<Family> next;
-        for (std::size_t i = 0; i < level.size(); ++i) {
-            if (const auto r = Get(xcb_query_tree_reply, trees[i])) {
+        std::vector<xcb_window_t> next;
+        for (xcb_query_tree_cookie_t& cookie : trees) {
+            if (const auto r = Get(xcb_query_tree_reply, cookie)) {
                 const xcb_window_t* children = xcb_query_tree_children(r.get());
-                for (int k = 0; k < xcb_query_tree_children_length(r.get()); ++k) {
-                    next.push_back({children[k], level[i].window});
+                next.insert(next.end(), children,
+                            children + xcb_query_tree_children_length(r.get()));
+            }
+        }
+        if (gone) {
+            return XCB_NONE;
+        }
+        if (found != XCB_NONE) {
+            for (const xcb_window_t w : level) {
+                if (watch && w != found) {
+                    watch->erase(w);
                 }
             }
+            if (depth == 1 && watch) {
+                if (clients_seen.size() >= kMaxRemembered) {
+                    clients_seen.clear();
+                }
+                clients_seen[top_level] = found;
+            }
+            return found;
         }
         level = std::move(next);
     }
-    return {};
+    return top_level;
 }
 
-// Below one of our own windows, the deepest of our own windows at the point; any other window
+// Watches exactly the windows in `needs`, with the events given there.
+void X11WindowSystem::State::KeepWatching(const WatchNeeds& needs) {
+    for (auto it = watched.begin(); it != watched.end();) {
+        const xcb_window_t w = it->first;
+        const auto needed = needs.find(w);
+        if (needed == needs.end()) {
+            it = watched.erase(it);
+            SendEventMask(w);
+            continue;
+        }
+        if (it->second.events != needed->second) {
+            it->second.events = needed->second;
+            SendEventMask(w);
+        }
+        ++it;
+    }
+}
+
+// Over one of our own windows, the deepest of our own windows at the point; any other window
 // answers for itself.
-HWND X11WindowSystem::State::DeepestOwnWindow(
-    xcb_window_t client, std::int16_t x, std::int16_t y,
-    const std::unordered_map<xcb_window_t, xcb_window_t>& child_at) {
+HWND X11WindowSystem::State::DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y) {
     if (own.count(client) == 0) {
         return client;
     }
+    // The child at the point inside each of our windows, all asked at once.
+    std::vector<std::pair<xcb_window_t, xcb_translate_coordinates_cookie_t>> asked;
+    for (const auto& entry : own) {
+        asked.emplace_back(entry.first, xcb_translate_coordinates(c, root, entry.first, x, y));
+    }
+    Wait();
+    std::unordered_map<xcb_window_t, xcb_window_t> child_at;
+    for (const auto& [w, cookie] : asked) {
+        if (const auto r = Get(xcb_translate_coordinates_reply, cookie)) {
+            child_at[w] = r->child;
+        }
+    }
     xcb_window_t deepest = client;
-    xcb_window_t current = client;
-    for (int depth = 0; depth < kMaxDepth; ++depth) {
-        xcb_window_t child = XCB_NONE;
-        if (const auto known = child_at.find(current); known != child_at.end()) {
-            child = known->second;
-        } else {
-            const auto cookie = xcb_translate_coordinates(c, root, current, x, y);
-            Wait();
-            const auto r = Get(xcb_translate_coordinates_reply, cookie);
-            if (!r) {
-                break;
-            }
-            child = r->child;
-        }
-        if (child == XCB_NONE) {
-            break;
-        }
-        current = child;
-        if (own.count(current) != 0) {
-            deepest = current;
-        }
+    for (auto at = child_at.find(deepest); at != child_at.end() && own.count(at->second) != 0;
+         at = child_at.find(deepest)) {
+        deepest = at->second;
     }
     return deepest;
 }
 
 BOOL X11WindowSystem::IsWindow(HWND window) {
-    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
     }
-    ErrorTrap trap(state_->display);
-    return state_->Exists(w) ? 1 : 0;
+    State& s = *state_;
+    // A watched window is there until its DestroyNotify; our own ones until forgotten.
+    if (s.watched.count(w) != 0 || s.own.count(w) != 0) {
+        return 1;
+    }
+    return s.Exists(w) ? 1 : 0;
 }
 
 int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
-    state_->pointer_hint.reset();
     if (buffer == nullptr || capacity <= 0) {
         return 0;
     }
@@ -619,8 +793,17 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     std::string text;
     if (const auto own = s.own.find(w); own != s.own.end()) {
         text = OwnText(own->second, max);
-    } else if (max > 0) {
-        ErrorTrap trap(s.display);
+    } else if (max == 0) {
+        // Room for the terminating zero only.
+    } else if (const auto watch = s.watched.find(w);
+               watch != s.watched.end() && max <= kTitleKept) {
+        // Watched before it is read, so any later change comes as an event and drops it.
+        std::optional<std::string>& title = watch->second.title;
+        if (!title) {
+            title = s.ReadTitle(w, kTitleKept);
+        }
+        text = *title;
+    } else {
         text = s.ReadTitle(w, max);
     }
     const std::size_t n = x11_text::Utf8PrefixLength(text, max);
@@ -678,7 +861,6 @@ std::string X11WindowSystem::State::ReadTitle(xcb_window_t w, std::size_t max) {
 }
 
 BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
-    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -722,7 +904,6 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
 }
 
 BOOL X11WindowSystem::UpdateWindow(HWND window) {
-    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;
@@ -733,7 +914,6 @@ BOOL X11WindowSystem::UpdateWindow(HWND window) {
     }
     // The round trip of the existence check also makes sure that every change made so far has
     // reached the server and been handled.
-    ErrorTrap trap(s.display);
     return s.Exists(w) ? 1 : 0;
 }
 
@@ -786,7 +966,6 @@ bool X11WindowSystem::State::ReadPlacement(xcb_window_t w, Placement* p) {
 }
 
 BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
-    state_->pointer_hint.reset();
     if (rect == nullptr) {
         return 0;
     }
@@ -795,7 +974,6 @@ BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
     if (!ToWindow(window, &w)) {
         return 0;
     }
-    ErrorTrap trap(state_->display);
     Placement p;
     if (!state_->ReadPlacement(w, &p)) {
         return 0;
@@ -841,14 +1019,6 @@ void X11WindowSystem::State::SetAbove(xcb_window_t w, const Placement& p, bool a
         KeepAbove(w);
     } else if (w == topmost.window) {
         topmost.window = XCB_NONE;
-    }
-}
-
-void X11WindowSystem::State::Select(xcb_window_t w, std::uint32_t mask) {
-    std::uint32_t& selected = event_masks[w];
-    if ((selected | mask) != selected) {
-        selected |= mask;
-        xcb_change_window_attributes(c, w, XCB_CW_EVENT_MASK, &selected);
     }
 }
 
@@ -1145,7 +1315,6 @@ void X11WindowSystem::State::Configure(xcb_window_t w, const Placement& p, int x
 
 BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                                    UINT flags) {
-    state_->pointer_hint.reset();
     xcb_window_t w;
     if (!ToWindow(window, &w)) {
         return 0;

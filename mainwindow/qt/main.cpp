@@ -47,8 +47,16 @@ int main(int argc, char** argv) {
     Form1 form(*windows);
     // The keys of the two buttons for desktops where the focus follows the pointer onto the
     // target: Enter and Escape would then go to the target, never to Form1.
-    GlobalKeys keys(windows->display(), {{XK_c, "Super+Alt+C", [&] { form.ClickCommand1(1); }},
-                                         {XK_w, "Super+Alt+W", [&] { form.ClickCommand1(0); }}});
+    // The backend reads events in the middle of a tick too (the pointer query is where it catches
+    // up), so a global key presses its button once the handler running now has ended.
+    const auto press = [&form](int index) {
+        return [&form, index] {
+            QMetaObject::invokeMethod(
+                &form, [&form, index] { form.ClickCommand1(index); }, Qt::QueuedConnection);
+        };
+    };
+    GlobalKeys keys(windows->display(),
+                    {{XK_c, "Super+Alt+C", press(1)}, {XK_w, "Super+Alt+W", press(0)}});
     windows->WatchEvents([&](const XEvent& event) { keys.OnEvent(event); });
 
     // The backend's own connection carries events too: handle them as they come in, and before
