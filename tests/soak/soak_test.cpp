@@ -200,16 +200,19 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
     EXPECT_GT(std::stol(writes[1]), 0) << "no write of velmo reached a churned window";
 
     // Leaks are reported when the program ends, so it is closed as a user closes it. The second
-    // velmo finds the global keys held by the first, and says so once for each.
+    // velmo finds the global keys held by the first, and says so once for each. A new keyboard
+    // mapping makes both grab again, and then either may come second and say the same.
+    const std::string held =
+        "velmo: another program holds Super+Alt+C; velmo runs on without it\n"
+        "velmo: another program holds Super+Alt+W; velmo runs on without it\n";
     for (Velmo* velmo : {&checked, &plain}) {
         CloseWindow(session->display(), velmo->window);
         EXPECT_EQ(velmo->process->Wait(60s), 0);
         EXPECT_EQ(velmo->process->Stdout(), "");
-        EXPECT_EQ(velmo->process->Stderr(),
-                  velmo == &checked
-                      ? ""
-                      : "velmo: another program holds Super+Alt+C; velmo runs on without it\n"
-                        "velmo: another program holds Super+Alt+W; velmo runs on without it\n");
+        const std::string said = velmo->process->Stderr();
+        if (velmo == &plain || said != "") {
+            EXPECT_EQ(said, held);
+        }
     }
 }
 
