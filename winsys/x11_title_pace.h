@@ -10,21 +10,20 @@ class TitlePace {
     using Clock = std::chrono::steady_clock;
     // At most four writes a second for one window.
     static constexpr auto kMinInterval = std::chrono::milliseconds(250);
-    // A write that follows the one before within this time answers an application that set
-    // its title again at once: the two are fighting.
-    static constexpr auto kFightGap = std::chrono::milliseconds(500);
-    // Fighting this long without a pause: the application wins.
+    // An application that sets its title faster than that for this long wins.
     static constexpr auto kGiveUpAfter = std::chrono::seconds(3);
 
     // Whether the title may be written again at `now`.
     bool MayWrite(Clock::time_point now) const { return !last_ || now - *last_ >= kMinInterval; }
 
-    // Records a write at `now`. False when it would continue a fight that has lasted
-    // kGiveUpAfter: then the title is to be left as the application set it.
-    bool Wrote(Clock::time_point now) {
-        if (!last_ || now - *last_ > kFightGap) {
+    // Records a write at `now`, `contested` when the title it answers was set before MayWrite
+    // allowed it. False when the writes have been contested for kGiveUpAfter in a row: then the
+    // title is to be left as the application set it.
+    bool Wrote(Clock::time_point now, bool contested) {
+        if (!contested || !fighting_) {
             fight_start_ = now;
         }
+        fighting_ = contested;
         last_ = now;
         return now - fight_start_ < kGiveUpAfter;
     }
@@ -32,4 +31,5 @@ class TitlePace {
   private:
     std::optional<Clock::time_point> last_;
     Clock::time_point fight_start_{};
+    bool fighting_ = false;
 };

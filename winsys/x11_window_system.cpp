@@ -223,7 +223,9 @@ struct TitleRecord {
     RawTitle original;
     std::optional<RawTitle> written;
     bool kept = false;
-    bool changed = false;  // the application set a title since it was last looked at
+    bool changed = false;    // the application set a title since it was last looked at
+    bool contested = false;  // and did so sooner than the pace allowed an answer
+    int own_notices = 0;     // PropertyNotify events still to come from our own writes
     TitlePace pace;
 };
 
@@ -531,11 +533,21 @@ void X11WindowSystem::State::OnTitleEvent(const XEvent& event) {
         (event.xproperty.atom != atom.net_wm_name && event.xproperty.atom != XCB_ATOM_WM_NAME)) {
         return;
     }
-    if (const auto it = titles.find(static_cast<xcb_window_t>(event.xany.window));
-        it != titles.end() && it->second.kept) {
-        it->second.changed = true;
-        kept_changed = true;
+    const auto it = titles.find(static_cast<xcb_window_t>(event.xany.window));
+    if (it == titles.end() || !it->second.kept) {
+        return;
     }
+    TitleRecord& record = it->second;
+    // The server reports changes in the order it makes them, so the last notices after a
+    // write of ours are its own: should an application's come in between, ours is taken for
+    // the application's, which only looks once more.
+    if (record.own_notices > 0) {
+        --record.own_notices;
+        return;
+    }
+    record.changed = true;
+    record.contested = record.contested || !record.pace.MayWrite(TitlePace::Clock::now());
+    kept_changed = true;
 }
 
 // Keeps what the watched windows tell up to date. What the search for the client read is
@@ -985,6 +997,8 @@ BOOL X11WindowSystem::KeepTitle(HWND window) {
         }
         record.kept = true;
         record.pace = {};
+        record.contested = false;
+        record.own_notices = 0;
         s.SendEventMask(w);
     }
     // The application may have set its title since the write: look once.
@@ -1109,13 +1123,16 @@ void X11WindowSystem::State::RewriteKeptTitles() {
         record.changed = false;
         bool exists = false;
         if (ReadRawTitle(w, &exists) == *record.written || !exists) {
+            record.contested = false;
             continue;
         }
-        if (!record.pace.Wrote(now)) {
+        const bool contested = std::exchange(record.contested, false);
+        if (!record.pace.Wrote(now, contested)) {
             record.kept = false;
             SendEventMask(w);
             continue;
         }
+        record.own_notices = 2;
         WriteRawTitle(w, *record.written);
     }
 }
