@@ -226,6 +226,10 @@ struct TitleRecord {
     bool changed = false;    // the application set a title since it was last looked at
     bool contested = false;  // and did so sooner than the pace allowed an answer
     int own_notices = 0;     // PropertyNotify events still to come from our own writes
+    // While an answer waits for the pace, further changes are not reported: the title is read
+    // when the answer is due anyway, and an application that sets it a thousand times a second
+    // then costs nothing.
+    bool paused = false;
     TitlePace pace;
 };
 
@@ -490,8 +494,10 @@ void X11WindowSystem::State::SendEventMask(xcb_window_t w) {
     }
     if (const auto it = titles.find(w); it != titles.end()) {
         // Its end drops the record; while kept, its title changes are answered.
-        events |= XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                  (it->second.kept ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE} : 0u);
+        events |=
+            XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+            (it->second.kept && !it->second.paused ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE}
+                                                   : 0u);
     }
     xcb_discard_reply(
         c, xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &events).sequence);
@@ -546,8 +552,14 @@ void X11WindowSystem::State::OnTitleEvent(const XEvent& event) {
         return;
     }
     record.changed = true;
-    record.contested = record.contested || !record.pace.MayWrite(TitlePace::Clock::now());
     kept_changed = true;
+    if (!record.pace.MayWrite(TitlePace::Clock::now())) {
+        record.contested = true;
+        if (!record.paused) {
+            record.paused = true;
+            SendEventMask(it->first);
+        }
+    }
 }
 
 // Keeps what the watched windows tell up to date. What the search for the client read is
@@ -999,6 +1011,7 @@ BOOL X11WindowSystem::KeepTitle(HWND window) {
         record.pace = {};
         record.contested = false;
         record.own_notices = 0;
+        record.paused = false;
         s.SendEventMask(w);
     }
     // The application may have set its title since the write: look once.
@@ -1121,6 +1134,11 @@ void X11WindowSystem::State::RewriteKeptTitles() {
     for (const xcb_window_t w : due) {
         TitleRecord& record = titles[w];
         record.changed = false;
+        if (record.paused) {
+            // Listening again before reading: a change after the read is then reported.
+            record.paused = false;
+            SendEventMask(w);
+        }
         bool exists = false;
         if (ReadRawTitle(w, &exists) == *record.written || !exists) {
             record.contested = false;
