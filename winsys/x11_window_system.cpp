@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "winsys/x11_stacking.h"
+#include "winsys/x11_title_pace.h"
 #include "winsys/x11_text.h"
 
 namespace {
@@ -39,6 +40,12 @@ constexpr std::size_t kMaxWindowsSearched = 4096;
 constexpr std::size_t kMaxWatched = 256;
 constexpr std::size_t kTitleKept = 255;
 constexpr std::size_t kMaxRemembered = 256;
+// Titles that stay: how many windows' titles from before the first write are kept for giving
+// back, how many windows are kept at their written title at once, and how many bytes of each
+// title property are kept for either.
+constexpr std::size_t kMaxTitleRecords = 256;
+constexpr std::size_t kMaxKept = 32;
+constexpr std::size_t kMaxTitleBytes = 4096;
 
 // What is watched on a top-level window: its own end and WM_STATE, and its children's changes;
 // on any other window read: its end, WM_STATE and title.
@@ -197,6 +204,35 @@ struct WatchedWindow {
 // The events that watching each window needs.
 using WatchNeeds = std::unordered_map<xcb_window_t, std::uint32_t>;
 
+// A title property as read or written: its type (XCB_ATOM_NONE: absent), format and bytes.
+struct RawProperty {
+    xcb_atom_t type = XCB_ATOM_NONE;
+    std::uint8_t format = 8;
+    std::string bytes;
+    friend bool operator==(const RawProperty&, const RawProperty&) = default;
+};
+struct RawTitle {
+    RawProperty net_wm_name;
+    RawProperty wm_name;
+    friend bool operator==(const RawTitle&, const RawTitle&) = default;
+};
+
+// A foreign window this program has written to: its title from before the first write, the
+// last title written (unless too long to keep) and whether that one is kept.
+struct TitleRecord {
+    RawTitle original;
+    std::optional<RawTitle> written;
+    bool kept = false;
+    bool changed = false;    // the application set a title since it was last looked at
+    bool contested = false;  // and did so sooner than the pace allowed an answer
+    int own_notices = 0;     // PropertyNotify events still to come from our own writes
+    // While an answer waits for the pace, further changes are not reported: the title is read
+    // when the answer is due anyway, and an application that sets it a thousand times a second
+    // then costs nothing.
+    bool paused = false;
+    TitlePace pace;
+};
+
 // Where a window is and how the window manager frames it, read in one round trip.
 struct Placement {
     int x = 0;  // the inside of the window, in root coordinates
@@ -241,6 +277,8 @@ struct X11WindowSystem::State {
     // window, so a window's mask is these together with what watching it needs.
     std::unordered_map<xcb_window_t, std::uint32_t> selected;
     std::function<void(const XEvent&)> watcher;
+    std::unordered_map<xcb_window_t, TitleRecord> titles;
+    bool kept_changed = false;  // some kept window's title may need writing again
 
     // The window that SetWindowPos made topmost, while the window manager does not keep it
     // above (or none runs): this connection then restacks it over whatever covers it.
@@ -324,6 +362,12 @@ struct X11WindowSystem::State {
     void OnStackEvent(const XEvent& event);
     void RaiseIfCovered();
     void OnEvent(const XEvent& event);
+    void OnTitleEvent(const XEvent& event);
+    TitleRecord* RecordFor(xcb_window_t w);
+    RawTitle ReadRawTitle(xcb_window_t w, bool* exists);
+    bool WriteRawTitle(xcb_window_t w, const RawTitle& title);
+    void RewriteKeptTitles();
+    std::size_t KeptCount() const;
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
 };
 
@@ -424,6 +468,7 @@ void X11WindowSystem::HandleEvents() {
             s.watcher(event);
         }
     }
+    s.RewriteKeptTitles();
     s.RaiseIfCovered();
 }
 
@@ -432,6 +477,7 @@ void X11WindowSystem::WatchEvents(std::function<void(const XEvent&)> watcher) {
 }
 
 void X11WindowSystem::State::OnEvent(const XEvent& event) {
+    OnTitleEvent(event);
     OnWatchedEvent(event);
     OnStackEvent(event);
 }
@@ -445,6 +491,13 @@ void X11WindowSystem::State::SendEventMask(xcb_window_t w) {
     }
     if (const auto it = watched.find(w); it != watched.end()) {
         events |= it->second.events;
+    }
+    if (const auto it = titles.find(w); it != titles.end()) {
+        // Its end drops the record; while kept, its title changes are answered.
+        events |=
+            XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+            (it->second.kept && !it->second.paused ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE}
+                                                   : 0u);
     }
     xcb_discard_reply(
         c, xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &events).sequence);
@@ -473,6 +526,40 @@ void X11WindowSystem::State::UnwatchAll() {
         SendEventMask(w);
     }
     watched_client = XCB_NONE;
+}
+
+// Notes title changes of kept windows, and drops the record of a window that has ended: a new
+// window that takes its XID is another window.
+void X11WindowSystem::State::OnTitleEvent(const XEvent& event) {
+    if (event.type == DestroyNotify) {
+        titles.erase(static_cast<xcb_window_t>(event.xdestroywindow.window));
+        return;
+    }
+    if (event.type != PropertyNotify ||
+        (event.xproperty.atom != atom.net_wm_name && event.xproperty.atom != XCB_ATOM_WM_NAME)) {
+        return;
+    }
+    const auto it = titles.find(static_cast<xcb_window_t>(event.xany.window));
+    if (it == titles.end() || !it->second.kept) {
+        return;
+    }
+    TitleRecord& record = it->second;
+    // The server reports changes in the order it makes them, so the last notices after a
+    // write of ours are its own: should an application's come in between, ours is taken for
+    // the application's, which only looks once more.
+    if (record.own_notices > 0) {
+        --record.own_notices;
+        return;
+    }
+    record.changed = true;
+    kept_changed = true;
+    if (!record.pace.MayWrite(TitlePace::Clock::now())) {
+        record.contested = true;
+        if (!record.paused) {
+            record.paused = true;
+            SendEventMask(it->first);
+        }
+    }
 }
 
 // Keeps what the watched windows tell up to date. What the search for the client read is
@@ -892,15 +979,180 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
         }
     }
 
-    ErrorTrap trap(s.display);
-    XChangeProperty(s.display, w, s.atom.net_wm_name, s.atom.utf8_string, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(utf8.data()),
-                    static_cast<int>(utf8.size()));
-    XChangeProperty(s.display, w, XA_WM_NAME, wm_type, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(wm_name.data()),
-                    static_cast<int>(wm_name.size()));
-    s.Sync();
-    return trap.failed() ? 0 : 1;
+    RawTitle title{{s.atom.utf8_string, 8, std::move(utf8)}, {wm_type, 8, std::move(wm_name)}};
+    // A plain write ends keeping; the first one records the title to give back.
+    TitleRecord* record = s.RecordFor(w);
+    const BOOL written = s.WriteRawTitle(w, title) ? 1 : 0;
+    if (record != nullptr) {
+        const bool keepable = title.net_wm_name.bytes.size() <= kMaxTitleBytes &&
+                              title.wm_name.bytes.size() <= kMaxTitleBytes;
+        record->written = keepable ? std::optional<RawTitle>(std::move(title)) : std::nullopt;
+        if (record->kept) {
+            record->kept = false;
+            s.SendEventMask(w);
+        }
+    }
+    return written;
+}
+
+BOOL X11WindowSystem::KeepTitle(HWND window) {
+    xcb_window_t w;
+    State& s = *state_;
+    const auto it = ToWindow(window, &w) ? s.titles.find(w) : s.titles.end();
+    if (it == s.titles.end() || !it->second.written) {
+        return 0;
+    }
+    TitleRecord& record = it->second;
+    if (!record.kept) {
+        if (s.KeptCount() >= kMaxKept) {
+            return 0;
+        }
+        record.kept = true;
+        record.pace = {};
+        record.contested = false;
+        record.own_notices = 0;
+        record.paused = false;
+        s.SendEventMask(w);
+    }
+    // The application may have set its title since the write: look once.
+    record.changed = true;
+    s.kept_changed = true;
+    return 1;
+}
+
+BOOL X11WindowSystem::GiveTitleBack(HWND window) {
+    xcb_window_t w;
+    State& s = *state_;
+    const auto it = ToWindow(window, &w) ? s.titles.find(w) : s.titles.end();
+    if (it == s.titles.end()) {
+        return 0;
+    }
+    if (it->second.kept) {
+        it->second.kept = false;
+        s.SendEventMask(w);
+    }
+    return s.WriteRawTitle(w, it->second.original) ? 1 : 0;
+}
+
+bool X11WindowSystem::IsTitleKept(HWND window) const {
+    xcb_window_t w;
+    const State& s = *state_;
+    if (!ToWindow(window, &w)) {
+        return false;
+    }
+    const auto it = s.titles.find(w);
+    return it != s.titles.end() && it->second.kept;
+}
+
+std::size_t X11WindowSystem::State::KeptCount() const {
+    return static_cast<std::size_t>(std::count_if(
+        titles.begin(), titles.end(), [](const auto& entry) { return entry.second.kept; }));
+}
+
+// The record of `w`, made on the first write with the title the window has now; nullptr when
+// the window is gone or kMaxTitleRecords windows are recorded already.
+TitleRecord* X11WindowSystem::State::RecordFor(xcb_window_t w) {
+    if (const auto it = titles.find(w); it != titles.end()) {
+        return &it->second;
+    }
+    if (titles.size() >= kMaxTitleRecords) {
+        return nullptr;
+    }
+    bool exists = false;
+    RawTitle original = ReadRawTitle(w, &exists);
+    if (!exists) {
+        return nullptr;
+    }
+    TitleRecord& record = titles[w];
+    record.original = std::move(original);
+    SendEventMask(w);  // for its DestroyNotify
+    return &record;
+}
+
+// Both title properties as they are, each cut to kMaxTitleBytes (a cut UTF-8 title at a
+// character's end); `exists` tells whether the window answered.
+RawTitle X11WindowSystem::State::ReadRawTitle(xcb_window_t w, bool* exists) {
+    constexpr auto kUnits = static_cast<std::uint32_t>(kMaxTitleBytes / 4);
+    const auto net_cookie = AskProperty(w, atom.net_wm_name, XCB_GET_PROPERTY_TYPE_ANY, 0, kUnits);
+    const auto wm_cookie = AskProperty(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kUnits);
+    Wait();
+    const auto net = Get(xcb_get_property_reply, net_cookie);
+    const auto wm = Get(xcb_get_property_reply, wm_cookie);
+    *exists = net && wm;
+    const auto raw = [this](const xcb_get_property_reply_t* r) {
+        RawProperty p;
+        if (r == nullptr || r->type == XCB_ATOM_NONE) {
+            return p;
+        }
+        p.type = r->type;
+        p.format = r->format;
+        p.bytes = Bytes(r);
+        if (r->bytes_after > 0 && r->type == atom.utf8_string) {
+            p.bytes = x11_text::ValidUtf8(p.bytes, true);
+        }
+        return p;
+    };
+    return {raw(net.get()), raw(wm.get())};
+}
+
+bool X11WindowSystem::State::WriteRawTitle(xcb_window_t w, const RawTitle& title) {
+    ErrorTrap trap(display);
+    for (const auto& [property, value] :
+         {std::pair{atom.net_wm_name, &title.net_wm_name}, {XCB_ATOM_WM_NAME, &title.wm_name}}) {
+        if (value->type == XCB_ATOM_NONE) {
+            XDeleteProperty(display, w, property);
+        } else {
+            XChangeProperty(display, w, property, value->type, value->format, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(value->bytes.data()),
+                            static_cast<int>(value->bytes.size() / (value->format / 8)));
+        }
+    }
+    Sync();
+    return !trap.failed();
+}
+
+// A kept window whose application set another title gets the kept one again at once, or, when
+// that would be more often than its pace allows, at the first HandleEvents after (the tick runs
+// one ten times a second). An application that keeps setting its own wins in the end.
+void X11WindowSystem::State::RewriteKeptTitles() {
+    if (!kept_changed) {
+        return;
+    }
+    const auto now = TitlePace::Clock::now();
+    std::vector<xcb_window_t> due;
+    bool waiting = false;
+    for (auto& [w, record] : titles) {
+        if (record.kept && record.changed) {
+            if (record.pace.MayWrite(now)) {
+                due.push_back(w);
+            } else {
+                waiting = true;
+            }
+        }
+    }
+    kept_changed = waiting;
+    for (const xcb_window_t w : due) {
+        TitleRecord& record = titles[w];
+        record.changed = false;
+        if (record.paused) {
+            // Listening again before reading: a change after the read is then reported.
+            record.paused = false;
+            SendEventMask(w);
+        }
+        bool exists = false;
+        if (ReadRawTitle(w, &exists) == *record.written || !exists) {
+            record.contested = false;
+            continue;
+        }
+        const bool contested = std::exchange(record.contested, false);
+        if (!record.pace.Wrote(now, contested)) {
+            record.kept = false;
+            SendEventMask(w);
+            continue;
+        }
+        record.own_notices = 2;
+        WriteRawTitle(w, *record.written);
+    }
 }
 
 BOOL X11WindowSystem::UpdateWindow(HWND window) {

@@ -44,6 +44,17 @@ class X11WindowSystem final : public WindowSystem {
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;
 
+    // Titles that stay. Each first write to a foreign window records the title it had before.
+    // KeepTitle keeps the window at the title last written to it: when its application sets
+    // another, it is written again, at most a few times a second, until a plain write, the
+    // window's end, or an application that keeps setting its own for a few seconds. At most a
+    // few dozen windows are kept at once, and titles longer than a few KiB are not kept.
+    // GiveTitleBack writes the recorded title back and ends keeping. Each returns whether it
+    // did anything.
+    BOOL KeepTitle(HWND window);
+    BOOL GiveTitleBack(HWND window);
+    bool IsTitleKept(HWND window) const;
+
     BOOL GetCursorPos(POINT* point) override;
     HWND WindowFromPoint(LONG x, LONG y) override;
     BOOL IsWindow(HWND window) override;

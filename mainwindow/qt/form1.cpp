@@ -132,8 +132,10 @@ Form1::Form1(X11WindowSystem& windows)
     Text1->setFocus();
 
     Timer1->setInterval(layout::kTimerIntervalMs);
-    connect(Timer1, &QTimer::timeout, this,
-            [this] { Timer1_Timer(windows_, TargetWindow, *this); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Timer1_Timer(windows_, TargetWindow, *this);
+        ShowKept();
+    });
     // For tests, which must know when a tick has found a new target: with
     // VELLOMAR_TRACE_TARGET set, each change of TargetWindow is written to stderr after the tick.
     if (std::getenv("VELLOMAR_TRACE_TARGET") != nullptr) {
@@ -218,8 +220,14 @@ void Form1::SetText1Text(const std::string& text) {
 
 void Form1::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    PaintLabelText(painter, PixelsOf(layout::kLabel1, dpi_),
-                   FromUtf8(layout::kLabel1.initial_text));
+    QString label1 = FromUtf8(layout::kLabel1.initial_text);
+    if (target_kept_) {
+        // A pin where the font has one, else words.
+        constexpr char32_t kPin = 0x1F4CC;
+        label1 += fontMetrics().inFontUcs4(kPin) ? QStringLiteral(" \U0001F4CC")
+                                                 : QStringLiteral(" [keep]");
+    }
+    PaintLabelText(painter, PixelsOf(layout::kLabel1, dpi_), label1);
 
     const QRect label2 = PixelsOf(layout::kLabel2, dpi_);
     painter.setPen(palette().color(QPalette::WindowText));
@@ -231,16 +239,37 @@ void Form1::ClickCommand1(int index) {
     Command1[static_cast<std::size_t>(index)]->click();
 }
 
+void Form1::WriteAndKeep() {
+    ClickCommand1(0);
+    windows_.KeepTitle(TargetWindow);
+    ShowKept();
+}
+
+void Form1::GiveBack() {
+    windows_.GiveTitleBack(TargetWindow);
+    ShowKept();
+}
+
+void Form1::ShowKept() {
+    const bool kept = windows_.IsTitleKept(TargetWindow);
+    if (kept != target_kept_) {
+        target_kept_ = kept;
+        update(PixelsOf(layout::kLabel1, dpi_));
+    }
+}
+
 void Form1::keyPressEvent(QKeyEvent* event) {
     // Text1 and the buttons pass Enter and Escape on to the window, whichever holds the focus:
-    // Enter always writes and Escape always captures.
+    // Enter always writes and Escape always captures; with Shift, Enter writes and keeps, and
+    // Escape gives the title back.
+    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            ClickCommand1(0);
+            shift ? WriteAndKeep() : ClickCommand1(0);
             break;
         case Qt::Key_Escape:
-            ClickCommand1(1);
+            shift ? GiveBack() : ClickCommand1(1);
             break;
         default:
             QWidget::keyPressEvent(event);

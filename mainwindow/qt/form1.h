@@ -23,6 +23,10 @@ class Form1 final : public QWidget, public FormTexts {
     void ShowAndLoad();
     // Presses a button of Command1, as its key does: Command1_Click runs with `index`.
     void ClickCommand1(int index);
+    // Writes as the write button does, then keeps the target's title at what was written.
+    void WriteAndKeep();
+    // Gives the target the title it had before this program first wrote to it.
+    void GiveBack();
 
     std::string Label2Caption() const override;
     void SetLabel2Caption(const std::string& caption) override;
@@ -36,11 +40,14 @@ class Form1 final : public QWidget, public FormTexts {
   private:
     void DeclareOwnWindows();
     void LoadWhenFramed();
+    // Shows in Label1 whether the target's title is kept, painting only a change.
+    void ShowKept();
 
     X11WindowSystem& windows_;
     const int dpi_;
     HWND TargetWindow = 0;
     std::string label2_caption_;
+    bool target_kept_ = false;
 
     QLineEdit* Text1;
     std::array<QPushButton*, 2> Command1;

@@ -42,10 +42,13 @@ GlobalKeys::~GlobalKeys() {
     xcb_flush(XGetXCBConnection(display_));
 }
 
-void GlobalKeys::GrabAll() {
+// The grabs each key needs with the modifier map in place now, and the lock modifiers.
+std::vector<std::vector<GlobalKeys::Grab>> GlobalKeys::Wanted(unsigned int* all_locks) const {
+    std::vector<std::vector<Grab>> wanted(keys_.size());
+    *all_locks = 0;
     XModifierKeymap* map = XGetModifierMapping(display_);
     if (map == nullptr) {
-        return;
+        return wanted;
     }
     unsigned int super = ModifierOf(display_, map, XK_Super_L);
     super = super != 0 ? super : Mod4Mask;
@@ -55,31 +58,40 @@ void GlobalKeys::GrabAll() {
     for (unsigned int lock :
          {static_cast<unsigned int>(LockMask), ModifierOf(display_, map, XK_Num_Lock),
           ModifierOf(display_, map, XK_Scroll_Lock)}) {
-        if (lock != 0 && (lock & (super | alt | locks_)) == 0) {
+        if (lock != 0 && (lock & (super | alt | *all_locks)) == 0) {
             locks.push_back(lock);
-            locks_ |= lock;
+            *all_locks |= lock;
         }
     }
     XFreeModifiermap(map);
-
-    // Every request first, then the answers: one round trip for all of them.
-    xcb_connection_t* c = XGetXCBConnection(display_);
-    const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(display_));
-    std::vector<std::vector<std::pair<Grab, xcb_void_cookie_t>>> asked(keys_.size());
     for (std::size_t i = 0; i < keys_.size(); ++i) {
         const KeyCode code = XKeysymToKeycode(display_, keys_[i].keysym);
         if (code == 0) {
             continue;
         }
         for (unsigned int set = 0; set < (1u << locks.size()); ++set) {
-            unsigned int modifiers = super | alt;
+            unsigned int modifiers = super | alt | (keys_[i].shift ? ShiftMask : 0u);
             for (std::size_t l = 0; l < locks.size(); ++l) {
                 modifiers |= (set & (1u << l)) != 0 ? locks[l] : 0;
             }
+            wanted[i].push_back({code, modifiers});
+        }
+    }
+    return wanted;
+}
+
+void GlobalKeys::GrabAll() {
+    wanted_ = Wanted(&locks_);
+    // Every request first, then the answers: one round trip for all of them.
+    xcb_connection_t* c = XGetXCBConnection(display_);
+    const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(display_));
+    std::vector<std::vector<std::pair<Grab, xcb_void_cookie_t>>> asked(keys_.size());
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
+        for (const Grab& grab : wanted_[i]) {
             asked[i].push_back(
-                {{code, modifiers},
-                 xcb_grab_key_checked(c, 1, root, static_cast<std::uint16_t>(modifiers), code,
-                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
+                {grab, xcb_grab_key_checked(c, 1, root, static_cast<std::uint16_t>(grab.modifiers),
+                                            static_cast<xcb_keycode_t>(grab.keycode),
+                                            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
         }
     }
     for (std::size_t i = 0; i < keys_.size(); ++i) {
@@ -126,7 +138,12 @@ void GlobalKeys::OnEvent(const XEvent& event) {
     if (event.type == MappingNotify) {
         XMappingEvent mapping = event.xmapping;
         XRefreshKeyboardMapping(&mapping);
-        if (mapping.request == MappingKeyboard || mapping.request == MappingModifier) {
+        // The server also tells of a new mapping when another keyboard device takes over, often
+        // with the same keys: the grabs are then left alone, as another program could take
+        // them while they are released.
+        unsigned int locks = 0;
+        if ((mapping.request == MappingKeyboard || mapping.request == MappingModifier) &&
+            Wanted(&locks) != wanted_) {
             UngrabAll();
             GrabAll();
         }

@@ -18,6 +18,7 @@ class GlobalKeys {
         unsigned long keysym;  // pressed with Super and Alt
         std::string name;      // as the user reads it, "Super+Alt+C"
         std::function<void()> pressed;
+        bool shift = false;  // Shift held too
     };
 
     // Grabs the keys on `display`'s root window. A key that another client already holds in
@@ -34,13 +35,16 @@ class GlobalKeys {
     struct Grab {
         unsigned int keycode;
         unsigned int modifiers;
+        friend bool operator==(const Grab&, const Grab&) = default;
     };
+    std::vector<std::vector<Grab>> Wanted(unsigned int* locks) const;
     void GrabAll();
     void UngrabAll();
 
     Display* display_;
     std::vector<Key> keys_;
-    std::vector<std::vector<Grab>> grabs_;  // what is held for each key
-    std::vector<bool> reported_;            // each key's refusal is told once
-    unsigned int locks_ = 0;                // the lock modifiers, ignored in a key's state
+    std::vector<std::vector<Grab>> wanted_;  // what each key needs
+    std::vector<std::vector<Grab>> grabs_;   // what is held for each key
+    std::vector<bool> reported_;             // each key's refusal is told once
+    unsigned int locks_ = 0;                 // the lock modifiers, ignored in a key's state
 };

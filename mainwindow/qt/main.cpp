@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -49,14 +50,17 @@ int main(int argc, char** argv) {
     // target: Enter and Escape would then go to the target, never to Form1.
     // The backend reads events in the middle of a tick too (the pointer query is where it catches
     // up), so a global key presses its button once the handler running now has ended.
-    const auto press = [&form](int index) {
-        return [&form, index] {
+    const auto later = [&form](std::function<void(Form1&)> act) {
+        return [&form, act] {
             QMetaObject::invokeMethod(
-                &form, [&form, index] { form.ClickCommand1(index); }, Qt::QueuedConnection);
+                &form, [&form, act] { act(form); }, Qt::QueuedConnection);
         };
     };
     GlobalKeys keys(windows->display(),
-                    {{XK_c, "Super+Alt+C", press(1)}, {XK_w, "Super+Alt+W", press(0)}});
+                    {{XK_c, "Super+Alt+C", later([](Form1& f) { f.ClickCommand1(1); })},
+                     {XK_w, "Super+Alt+W", later([](Form1& f) { f.ClickCommand1(0); })},
+                     {XK_w, "Super+Alt+Shift+W", later([](Form1& f) { f.WriteAndKeep(); }), true},
+                     {XK_r, "Super+Alt+R", later([](Form1& f) { f.GiveBack(); })}});
     windows->WatchEvents([&](const XEvent& event) { keys.OnEvent(event); });
 
     // The backend's own connection carries events too: handle them as they come in, and before

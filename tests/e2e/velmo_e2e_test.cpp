@@ -6,11 +6,19 @@
 #include "tests/e2e/velmo_session.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -410,6 +418,207 @@ INSTANTIATE_TEST_SUITE_P(
         DesktopCase{
             "NoWindowManager", XSession::WindowManager::Bare, {XK_Caps_Lock, XK_Scroll_Lock}, 0},
         DesktopCase{"CaptureKeyHeldByAnotherProgram", XSession::WindowManager::Openbox, {}, XK_c}),
+    [](const auto& row) { return row.param.name; });
+
+// ---- Titles that stay --------------------------------------------------------------------
+
+// A foreign client that sets its own title again and again, as a shell prompt or a browser
+// does: _NET_WM_NAME of `window`, every `period`, through a connection of its own.
+class TitleResetter {
+  public:
+    TitleResetter(const std::string& display_name, XWindow window, std::chrono::microseconds period)
+        : thread_([this, display_name, window, period] {
+              Display* d = XOpenDisplay(display_name.c_str());
+              ASSERT_NE(d, nullptr);
+              const Atom name = XInternAtom(d, "_NET_WM_NAME", False);
+              const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+              while (!stop_) {
+                  XChangeProperty(d, window, name, utf8, 8, PropModeReplace,
+                                  reinterpret_cast<const unsigned char*>(kAppTitle), 9);
+                  XFlush(d);
+                  std::this_thread::sleep_for(period);
+              }
+              XSync(d, False);
+              XCloseDisplay(d);
+          }) {}
+    ~TitleResetter() {
+        stop_ = true;
+        thread_.join();
+    }
+    static constexpr char kAppTitle[] = "App title";
+
+  private:
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+};
+
+// Processor time used by process `pid` so far (user and system).
+std::chrono::milliseconds CpuTime(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+    const long ticks = std::stol(f.at(11)) + std::stol(f.at(12));  // utime, stime
+    return std::chrono::milliseconds(ticks * 1000 / sysconf(_SC_CLK_TCK));
+}
+
+enum class Act {
+    Write,            // Enter in Form1
+    WriteAndKeep,     // Shift+Enter in Form1
+    GiveBack,         // Shift+Escape in Form1
+    KeyWriteAndKeep,  // Super+Alt+Shift+W
+    KeyGiveBack,      // Super+Alt+R
+    Recreate,         // the window ends, and a new one takes its XID
+    Resets,           // the application sets its own title, every `period_us`, for `ms`
+    Flood,            // Resets, while velmo writes into another window and is timed
+};
+
+struct KeepStep {
+    Act act;
+    std::string text = "";      // typed into Text1 before a write
+    std::string expected = "";  // the window's title after the step
+    long period_us = 0;
+    int ms = 0;
+};
+
+struct KeepCase {
+    const char* name;
+    std::vector<KeepStep> steps;
+};
+
+void PrintTo(const KeepCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class Keeping : public Use, public ::testing::WithParamInterface<KeepCase> {};
+
+TEST_P(Keeping, AWrittenTitleStaysUntilItsEndAndTheFirstComesBack) {
+    XSession& x = velmo_->x();
+    Display* d = x.display();
+    const std::string original = "Original ★ title";
+    XWindow window = x.CreateClient(600, 100, 240, 160, original);
+    const XWindow other = x.CreateClient(600, 400, 240, 160, "Other");
+    std::string wm_type_before;
+    const std::string wm_before = x.WmName(window, &wm_type_before);
+
+    for (const KeepStep& step : GetParam().steps) {
+        if (!step.text.empty()) {
+            ASSERT_TRUE(velmo_->ClickToFocus(velmo_->RootX(180), velmo_->RootY(100)));
+            x.TapKey(XK_a, {XK_Control_L});
+            velmo_->Type(step.text);
+        }
+        ASSERT_EQ(velmo_->RestPointer(700, 180), "");
+        switch (step.act) {
+            case Act::Write:
+                x.TapKey(XK_Return);
+                break;
+            case Act::WriteAndKeep:
+                x.TapKey(XK_Return, {XK_Shift_L});
+                break;
+            case Act::GiveBack:
+                x.TapKey(XK_Escape, {XK_Shift_L});
+                break;
+            case Act::KeyWriteAndKeep:
+                x.TapKey(XK_w, {XK_Super_L, XK_Alt_L, XK_Shift_L});
+                break;
+            case Act::KeyGiveBack:
+                x.TapKey(XK_r, {XK_Super_L, XK_Alt_L});
+                break;
+            case Act::Recreate: {
+                XDestroyWindow(d, window);
+                XSync(d, False);
+                xcb_connection_t* c = XGetXCBConnection(d);
+                xcb_create_window(c, XCB_COPY_FROM_PARENT, static_cast<xcb_window_t>(window),
+                                  static_cast<xcb_window_t>(x.root()), 600, 100, 240, 160, 0,
+                                  XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+                XSizeHints hints{};  // where the old one was
+                hints.flags = USPosition | PPosition;
+                hints.x = 600;
+                hints.y = 100;
+                XSetWMNormalHints(d, window, &hints);
+                xcb_map_window(c, static_cast<xcb_window_t>(window));
+                XSync(d, False);
+                ASSERT_TRUE(WaitUntil(
+                    [&] {
+                        return !Property32(d, window, "WM_STATE").empty() &&
+                               !Property32(d, window, "_NET_FRAME_EXTENTS").empty();
+                    },
+                    5s));
+                ASSERT_EQ(velmo_->RestPointer(700, 180), "");
+                break;
+            }
+            case Act::Resets: {
+                TitleResetter app(x.display_name(), window,
+                                  std::chrono::microseconds(step.period_us));
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+                break;
+            }
+            case Act::Flood: {
+                const auto cpu_before = CpuTime(velmo_->velmo().pid());
+                const auto start = std::chrono::steady_clock::now();
+                {
+                    TitleResetter app(x.display_name(), window,
+                                      std::chrono::microseconds(step.period_us));
+                    std::this_thread::sleep_for(1s);
+                    ASSERT_EQ(velmo_->RestPointer(700, 480), "");
+                    x.TapKey(XK_w, {XK_Super_L, XK_Alt_L});
+                    EXPECT_TRUE(WaitUntil([&] { return x.NetWmName(other) == "kept"; }, 1s))
+                        << "velmo must write elsewhere promptly while one window floods it";
+                    std::this_thread::sleep_until(start + std::chrono::milliseconds(step.ms));
+                }
+                const auto cpu = CpuTime(velmo_->velmo().pid()) - cpu_before;
+                const auto wall = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                EXPECT_LT(cpu * 100, wall * 5) << cpu.count() << " ms of " << wall.count();
+                break;
+            }
+        }
+        const std::string expected = step.expected == "original" ? original : step.expected;
+        WaitUntil([&] { return x.NetWmName(window) == expected; }, 2s);
+        EXPECT_EQ(x.NetWmName(window), expected) << "after step " << static_cast<int>(step.act);
+        if (step.expected == "original") {
+            std::string wm_type;
+            EXPECT_EQ(x.WmName(window, &wm_type), wm_before);
+            EXPECT_EQ(wm_type, wm_type_before);
+        }
+    }
+    XDestroyWindow(d, window);
+    XDestroyWindow(d, other);
+    XSync(d, False);
+}
+
+const std::string kApp = TitleResetter::kAppTitle;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Keeping,
+    ::testing::Values(KeepCase{"KeptThroughThreeSecondsOfResets",
+                               {{Act::WriteAndKeep, "kept", "kept"},
+                                {Act::Resets, "", "kept", 400'000, 3200}}},
+                      KeepCase{"TheGlobalKeyKeepsToo",
+                               {{Act::KeyWriteAndKeep, "kept", "kept"},
+                                {Act::Resets, "", "kept", 300'000, 1000}}},
+                      KeepCase{"APlainWriteEndsKeeping",
+                               {{Act::WriteAndKeep, "kept", "kept"},
+                                {Act::Write, "plain", "plain"},
+                                {Act::Resets, "", kApp, 300'000, 1000}}},
+                      KeepCase{"GiveBackRestoresTheFirstTitleAfterSeveralWrites",
+                               {{Act::GiveBack, "", "original"},  // never written: nothing happens
+                                {Act::Write, "one", "one"},
+                                {Act::WriteAndKeep, "two", "two"},
+                                {Act::KeyWriteAndKeep, "three", "three"},
+                                {Act::GiveBack, "", "original"},
+                                {Act::Resets, "", kApp, 300'000, 1000},
+                                {Act::KeyGiveBack, "", "original"}}},
+                      KeepCase{"KeepingEndsWithTheWindowAndANewOneWithItsXidIsLeftAlone",
+                               {{Act::WriteAndKeep, "kept", "kept"},
+                                {Act::Recreate, "", ""},
+                                {Act::Resets, "", kApp, 300'000, 1000},
+                                {Act::KeyGiveBack, "", kApp}}},
+                      KeepCase{"AFloodingApplicationWinsAndVelmoStaysResponsive",
+                               {{Act::WriteAndKeep, "kept", "kept"},
+                                {Act::Flood, "", kApp, 1000, 4500},
+                                {Act::Resets, "", kApp, 300'000, 1000}}}),
     [](const auto& row) { return row.param.name; });
 
 // ---- Start and end -----------------------------------------------------------------------

@@ -204,7 +204,9 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
     // mapping makes both grab again, and then either may come second and say the same.
     const std::string held =
         "velmo: another program holds Super+Alt+C; velmo runs on without it\n"
-        "velmo: another program holds Super+Alt+W; velmo runs on without it\n";
+        "velmo: another program holds Super+Alt+W; velmo runs on without it\n"
+        "velmo: another program holds Super+Alt+Shift+W; velmo runs on without it\n"
+        "velmo: another program holds Super+Alt+R; velmo runs on without it\n";
     for (Velmo* velmo : {&checked, &plain}) {
         CloseWindow(session->display(), velmo->window);
         EXPECT_EQ(velmo->process->Wait(60s), 0);
