@@ -371,6 +371,16 @@ struct X11WindowSystem::State {
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
 };
 
+void X11WindowSystem::EndOnLostConnection(Display* display) {
+    WatchForLostConnection(display);
+}
+
+void X11WindowSystem::EndIfConnectionLost(Display* display) {
+    if (xcb_connection_has_error(XGetXCBConnection(display)) != 0) {
+        LostConnection();
+    }
+}
+
 X11WindowSystem::X11WindowSystem(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 X11WindowSystem::~X11WindowSystem() {

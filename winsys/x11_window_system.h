@@ -25,6 +25,12 @@ class X11WindowSystem final : public WindowSystem {
     static std::unique_ptr<X11WindowSystem> Open(const char* display_name, std::string* error);
     ~X11WindowSystem() override;
 
+    // Another connection of this program to the same server (the toolkit's) ends the program
+    // as the backend's own does when the server goes away: one line on standard error, exit 1.
+    static void EndOnLostConnection(Display* display);
+    // Ends the program so, now, if `display`'s connection has broken.
+    static void EndIfConnectionLost(Display* display);
+
     // Declares a window of this program; WindowFromPoint returns the deepest of them at a
     // point over them, and their texts come from `own` instead of the server.
     void DeclareOwnWindow(HWND window, OwnWindow own);

@@ -1,6 +1,7 @@
 // The Linux program: Form1 on Qt 6 Widgets over X11.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QGuiApplication>
 #include <QSocketNotifier>
 
 #include <X11/keysym.h>
@@ -29,6 +30,31 @@ void ChooseQtPlatform() {
     setenv("QT_XCB_GL_INTEGRATION", "none", 1);
 }
 
+// Once the X server is gone, Qt reports it in several ways before it ends the program: warnings
+// about atoms and keymaps it could no longer read, its own line on the broken connection, then
+// Xlib's. The user is told once, in the backend's words.
+Display* qt_display = nullptr;
+QtMessageHandler qt_message_handler = nullptr;
+
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (qt_display != nullptr) {
+        X11WindowSystem::EndIfConnectionLost(qt_display);
+    }
+    if (qt_message_handler != nullptr) {
+        qt_message_handler(type, context, text);
+    }
+}
+
+void SpeakOnceForQtOnLostConnection(const QApplication& app) {
+    const auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->display() == nullptr) {
+        return;
+    }
+    qt_display = x11->display();
+    X11WindowSystem::EndOnLostConnection(qt_display);
+    qt_message_handler = qInstallMessageHandler(&OnQtMessage);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -45,6 +71,7 @@ int main(int argc, char** argv) {
     // The program takes no arguments; in particular none of Qt's (-platform, -display).
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
+    SpeakOnceForQtOnLostConnection(app);
     Form1 form(*windows);
     // The keys of the two buttons for desktops where the focus follows the pointer onto the
     // target: Enter and Escape would then go to the target, never to Form1.

@@ -61,8 +61,15 @@ std::vector<std::string> VelmoEnvironment(bool check_leaks) {
     };
 }
 
-// The managed top-level window of process `pid`, once the window manager lists it.
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// The managed top-level window of process `pid`, once the window manager lists it. A listed
+// window may be gone already (the session's probe window): its error is passed over.
 XWindow ClientOfProcess(Display* d, pid_t pid) {
+    XSync(d, False);
+    const auto previous = XSetErrorHandler(&IgnoreXErrors);
     Atom type = None;
     int format = 0;
     unsigned long n = 0, after = 0;
@@ -71,6 +78,7 @@ XWindow ClientOfProcess(Display* d, pid_t pid) {
     if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST", False), 0,
                            4096, False, XA_WINDOW, &type, &format, &n, &after, &data) != Success ||
         data == nullptr) {
+        XSetErrorHandler(previous);
         return 0;
     }
     const auto* clients = reinterpret_cast<Window*>(data);
@@ -87,6 +95,8 @@ XWindow ClientOfProcess(Display* d, pid_t pid) {
         }
     }
     XFree(data);
+    XSync(d, False);
+    XSetErrorHandler(previous);
     return found;
 }
 
@@ -258,10 +268,8 @@ TEST_P(ServerKillTest, VelmoExitsAtOnceWithOneLine) {
     EXPECT_LT(*status, 128) << "velmo ended by a signal";
     const std::string err = velmo.process->Stderr();
     std::printf("velmo's message: %s", err.c_str());
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    // Whichever connection notices first speaks: ours ("velmo: lost the connection to the X
-    // server") or Qt's ("The X11 connection broke ... Did the X11 server die?").
-    EXPECT_TRUE(std::regex_search(err, std::regex("X11|X server"))) << err;
+    // Whichever connection notices first, Qt's or the backend's, the user reads one line.
+    EXPECT_EQ(err, "velmo: lost the connection to the X server\n");
     EXPECT_EQ(velmo.process->Stdout(), "");
 }
 
