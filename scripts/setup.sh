@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need.
 # Usage: scripts/setup.sh [run|test]   (default: test, which is a superset)
+#
+# An index that cannot be downloaded (a mirror in the middle of a sync) is only a warning: the
+# update is tried once more, then the packages are installed from what the indexes hold. The one
+# fatal error is a package that cannot be installed, and the message names it.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 mode="${1:-test}"
 
@@ -12,13 +17,26 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   libx11-dev libx11-xcb-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
+# Both Windows builds, and 64-bit Wine to run the x86-64 one on every machine.
 test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 locales clang libclang-rt-14-dev)
-wine_pkgs=(wine wine32:i386 fonts-wine)
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 fonts-wine locales clang libclang-rt-14-dev)
+# 32-bit Wine, only where the machine can execute i386 code at all.
+wine32_pkgs=(wine32:i386)
 
 pkgs=("${build_pkgs[@]}")
-if [ "$mode" = test ]; then pkgs+=("${test_pkgs[@]}"); fi
+if [ "$mode" = test ]; then
+  pkgs+=("${test_pkgs[@]}")
+  if scripts/can-run-i386.sh; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $SUDO dpkg --add-architecture i386
+    fi
+    pkgs+=("${wine32_pkgs[@]}")
+  else
+    echo "setup: this machine cannot execute 32-bit x86 programs; 32-bit Wine is left out" >&2
+  fi
+fi
 
 missing() {
   local p out=()
@@ -28,20 +46,31 @@ missing() {
   echo "${out[@]:-}"
 }
 
-need=$(missing "${pkgs[@]}")
-if [ "$mode" = test ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    need="$need ${wine_pkgs[*]}"
-  else
-    need="$need $(missing "${wine_pkgs[@]}")"
-  fi
-fi
+update() {
+  local attempt
+  for attempt in 1 2; do
+    if $SUDO apt-get update -qq; then
+      return 0
+    fi
+    echo "setup: warning: apt-get update could not fetch every index (attempt $attempt of 2)" >&2
+  done
+  echo "setup: warning: going on with the package indexes as they are" >&2
+}
 
-if [ -n "${need// /}" ]; then
-  $SUDO apt-get update -qq
-  # shellcheck disable=SC2086
-  $SUDO apt-get install -y -qq --no-install-recommends $need
+read -r -a need <<<"$(missing "${pkgs[@]}")"
+if [ "${#need[@]}" -gt 0 ]; then
+  update
+  if ! $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"; then
+    # Which of them cannot be installed: each one alone, so that the message names it.
+    failed=()
+    for p in "${need[@]}"; do
+      $SUDO apt-get install -y -qq --no-install-recommends "$p" >/dev/null 2>&1 || failed+=("$p")
+    done
+    if [ "${#failed[@]}" -gt 0 ]; then
+      echo "setup: cannot install the package(s): ${failed[*]}" >&2
+      exit 1
+    fi
+  fi
 fi
 
 if [ "$mode" = test ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
