@@ -1,5 +1,7 @@
 #include "tests/wine/form_probe.h"
 
+#include <commctrl.h>
+
 #include "mainwindow/win32/form1.h"
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK
@@ -19,9 +21,14 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         SelectObject(dc, old);
         ReleaseDC(message->hwnd, dc);
         // Form1 keeps itself in its window's user data; the probed window is it or its child.
-        const auto* form = reinterpret_cast<const Form1*>(
-            GetWindowLongPtrW(GetAncestor(message->hwnd, GA_ROOT), GWLP_USERDATA));
+        HWND root = GetAncestor(message->hwnd, GA_ROOT);
+        const auto* form = reinterpret_cast<const Form1*>(GetWindowLongPtrW(root, GWLP_USERDATA));
         answer.target = form != nullptr ? form->TargetWindow : nullptr;
+        answer.form = form;
+        SIZE ideal{};
+        answer.common_controls_6 =
+            SendMessageW(FindWindowExW(root, nullptr, L"Button", nullptr), BCM_GETIDEALSIZE, 0,
+                         reinterpret_cast<LPARAM>(&ideal)) != 0;
         COPYDATASTRUCT copy = {kFormProbeAnswer, sizeof answer, &answer};
         SendMessageW(reinterpret_cast<HWND>(message->wParam), WM_COPYDATA,
                      reinterpret_cast<WPARAM>(message->hwnd), reinterpret_cast<LPARAM>(&copy));

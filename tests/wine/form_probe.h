@@ -20,4 +20,8 @@ struct FormProbeAnswer {
     wchar_t realized[LF_FACESIZE];  // the face the font mapper chose for it
     int realized_charset;
     HWND target;  // Form1's TargetWindow: the window its latest tick found under the pointer
+    // Whether Form1's buttons are those of the common controls 6, which the manifest asks for:
+    // only they answer BCM_GETIDEALSIZE.
+    BOOL common_controls_6;
+    const void* form;  // where Form1 lives in Velmo.exe
 };

@@ -1,9 +1,11 @@
 // End-to-end tests of Velmo.exe under Wine: started as a child process, driven with real input
 // and read back through Win32 calls from this process.
 //
-// Usage: velmo_wine_test VELMO.EXE DPI REPORT
+// Usage: velmo_wine_test VELMO.EXE DPI REPORT [OTHER.EXE...]
 //   DPI is the density the system is expected to run at; REPORT receives one line per check.
+//   OTHER.EXE are the builds of the other width, whose resources are read as data.
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,15 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
         report.Equal("font as the mapper realised it", std::wstring(font.realized),
                      L"ＭＳ Ｐゴシック");
         report.Equal("realised character set", font.realized_charset, SHIFTJIS_CHARSET);
+        report.Check("the buttons are those of the common controls 6", font.common_controls_6);
+        // Wine gives a 64-bit process its memory below 4 GiB, where a pointer cut to 32 bits
+        // would still work; the 64-bit build reserves its stack, and Form1 with it, above.
+        const auto form_at =
+            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(font.form));
+        if (sizeof(void*) == 8) {
+            report.Check("Form1 lives above 4 GiB, where a pointer cut to 32 bits fails",
+                         form_at >> 32 != 0, "seen " + Show(static_cast<long long>(form_at)));
+        }
     }
 
     struct Child {
@@ -188,7 +199,7 @@ void CheckEdges(Report& report, Velmo& velmo) {
 
 // --- What the executable carries: version record and icon -----------------------------------
 
-void CheckVersionRecord(Report& report, const std::wstring& exe) {
+void CheckVersionRecord(Report& report, const std::wstring& exe, const std::string& of) {
     DWORD ignored = 0;
     std::vector<BYTE> data(GetFileVersionInfoSizeW(exe.c_str(), &ignored));
     VS_FIXEDFILEINFO* fixed = nullptr;
@@ -201,18 +212,18 @@ void CheckVersionRecord(Report& report, const std::wstring& exe) {
         VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
                        reinterpret_cast<void**>(&translation), &size) &&
         size == 4;
-    if (!report.Check("version record readable", read)) {
+    if (!report.Check(of + "version record readable", read)) {
         return;
     }
-    report.Equal("file version",
+    report.Equal(of + "file version",
                  Show(HIWORD(fixed->dwFileVersionMS)) + "." + Show(LOWORD(fixed->dwFileVersionMS)) +
                      "." + Show(HIWORD(fixed->dwFileVersionLS)) + "." +
                      Show(LOWORD(fixed->dwFileVersionLS)),
                  std::string("1.0.0.0"));
-    report.Check("product version 1.0.0.0",
+    report.Check(of + "product version 1.0.0.0",
                  fixed->dwProductVersionMS == 0x00010000 && fixed->dwProductVersionLS == 0);
-    report.Equal("file type application", fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    report.Equal("language Japanese, code page 1200", MAKELONG(translation[0], translation[1]),
+    report.Equal(of + "file type application", fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+    report.Equal(of + "language Japanese, code page 1200", MAKELONG(translation[0], translation[1]),
                  MAKELONG(0x0411, 1200));
     for (const auto& [field, value] :
          {std::pair{L"ProductName", L"Vellomar v1.0"}, std::pair{L"FileVersion", L"1.00"},
@@ -222,7 +233,7 @@ void CheckVersionRecord(Report& report, const std::wstring& exe) {
         wchar_t* seen = nullptr;
         const bool found =
             VerQueryValueW(data.data(), path.c_str(), reinterpret_cast<void**>(&seen), &size);
-        report.Equal(Utf8(field), found && seen ? std::wstring(seen) : L"(missing)",
+        report.Equal(of + Utf8(field), found && seen ? std::wstring(seen) : L"(missing)",
                      std::wstring(value));
     }
 }
@@ -244,13 +255,13 @@ BOOL CALLBACK CountResource(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
     return TRUE;
 }
 
-void CheckIcon(Report& report, const std::wstring& exe) {
+void CheckIcon(Report& report, const std::wstring& exe, const std::string& of) {
     HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     int groups = 0;
     int images = 0;
     EnumResourceNamesW(module, RT_GROUP_ICON, CountResource, reinterpret_cast<LONG_PTR>(&groups));
     EnumResourceNamesW(module, RT_ICON, CountResource, reinterpret_cast<LONG_PTR>(&images));
-    report.Equal("one icon of three images", Show(groups) + " of " + Show(images),
+    report.Equal(of + "one icon of three images", Show(groups) + " of " + Show(images),
                  std::string("1 of 3"));
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
     const auto* group =
@@ -262,9 +273,101 @@ void CheckIcon(Report& report, const std::wstring& exe) {
                        Show(e.colours));
     }
     std::sort(seen.begin(), seen.end());
-    report.Equal("the icon's images", seen,
+    report.Equal(of + "the icon's images", seen,
                  std::vector<std::string>{"16x16x4 16", "32x32x1 2", "32x32x4 16"});
     FreeLibrary(module);
+}
+
+// --- The executable's format, and a manifest that fits it ----------------------------------
+
+struct PeFormat {
+    WORD magic = 0;  // IMAGE_NT_OPTIONAL_HDR32_MAGIC or ..._HDR64_MAGIC
+    WORD machine = 0;
+    WORD subsystem = 0;
+};
+
+// The fields of the PE headers that say what kind of program a file is; zero where unread.
+PeFormat ReadPeFormat(const std::wstring& exe) {
+    PeFormat format;
+    HANDLE file =
+        CreateFileW(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<BYTE> head(4096);
+    DWORD read = 0;
+    if (file == INVALID_HANDLE_VALUE || !ReadFile(file, head.data(), 4096, &read, nullptr)) {
+        read = 0;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+    const auto at = static_cast<DWORD>(dos->e_lfanew);
+    if (read < sizeof *dos || dos->e_magic != IMAGE_DOS_SIGNATURE ||
+        at + sizeof(IMAGE_NT_HEADERS32) > read) {
+        return format;
+    }
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(head.data() + at);
+    if (nt->Signature == IMAGE_NT_SIGNATURE) {
+        // The subsystem lies at the same offset in both optional headers.
+        format = {nt->OptionalHeader.Magic, nt->FileHeader.Machine, nt->OptionalHeader.Subsystem};
+    }
+    return format;
+}
+
+std::string Describe(const PeFormat& f) {
+    const char* kind = f.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC   ? "PE32+"
+                       : f.magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC ? "PE32"
+                                                                  : "not PE";
+    return std::string(kind) + " machine " + Show(f.machine) + " subsystem " + Show(f.subsystem);
+}
+
+// The processorArchitecture values the embedded manifest names, in order.
+std::vector<std::string> ManifestArchitectures(const std::wstring& exe) {
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) : nullptr;
+    const char* data =
+        found ? static_cast<const char*>(LockResource(LoadResource(module, found))) : nullptr;
+    const std::string text = data ? std::string(data, SizeofResource(module, found)) : "";
+    if (module != nullptr) {
+        FreeLibrary(module);
+    }
+    std::vector<std::string> names;
+    const std::regex attribute(R"re(processorArchitecture="([^"]*)")re");
+    for (std::sregex_iterator it(text.begin(), text.end(), attribute), end; it != end; ++it) {
+        names.push_back((*it)[1]);
+    }
+    return names;
+}
+
+// `same_width`: the executable is of this test program's width (the build under test), else of
+// the other one.
+void CheckFormat(Report& report, const std::wstring& exe, const std::string& of, bool same_width) {
+    const bool wide = (sizeof(void*) == 8) == same_width;
+    const PeFormat wanted = {
+        static_cast<WORD>(wide ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC),
+        static_cast<WORD>(wide ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386),
+        IMAGE_SUBSYSTEM_WINDOWS_GUI};
+    const PeFormat seen = ReadPeFormat(exe);
+    report.Check(of + (wide ? "a PE32+ x86-64 GUI program" : "a PE32 i386 GUI program"),
+                 seen.magic == wanted.magic && seen.machine == wanted.machine &&
+                     seen.subsystem == wanted.subsystem,
+                 "seen " + Describe(seen) + ", wanted " + Describe(wanted));
+    // An architecture the program is not built for makes Windows refuse to start it, and Wine
+    // fall back to the old common controls.
+    const std::string own = wide ? "amd64" : "x86";
+    const std::vector<std::string> named = ManifestArchitectures(exe);
+    report.Check(of + "the manifest names the program and the common controls 6 for " + own,
+                 named.size() == 2 &&
+                     std::all_of(named.begin(), named.end(),
+                                 [&](const std::string& a) { return a == "*" || a == own; }),
+                 "seen " + Show(named));
+}
+
+void CheckExecutable(Report& report, const std::wstring& exe, const std::string& of,
+                     bool same_width) {
+    CheckFormat(report, exe, of, same_width);
+    CheckVersionRecord(report, exe, of);
+    CheckIcon(report, exe, of);
 }
 
 // --- The binding of the eight user32 functions --------------------------------------------
@@ -283,9 +386,9 @@ std::vector<std::string> BoundByTheFirstWrite() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::FILE* out = argc == 4 ? _wfopen(argv[3], L"wb") : nullptr;
+    std::FILE* out = argc >= 4 ? _wfopen(argv[3], L"wb") : nullptr;
     if (out == nullptr) {
-        std::fputs("usage: velmo_wine_test VELMO.EXE DPI REPORT\n", stderr);
+        std::fputs("usage: velmo_wine_test VELMO.EXE DPI REPORT [OTHER.EXE...]\n", stderr);
         return 2;
     }
     const std::wstring exe = argv[1];
@@ -305,8 +408,10 @@ int wmain(int argc, wchar_t** argv) {
                          BoundByTheFirstWrite());
         }
     }
-    CheckVersionRecord(report, exe);
-    CheckIcon(report, exe);
+    CheckExecutable(report, exe, "", true);
+    for (int i = 4; i < argc; ++i) {
+        CheckExecutable(report, argv[i], "the other build: ", false);
+    }
     report.Close();
     std::fclose(out);
     return report.failed == 0 ? 0 : 1;
