@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -19,14 +17,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// Label2's inside at 96 dpi, in Form1's client coordinates: blank until the first tick has
-// shown the title of the window under the pointer.
+// Label2's inside (within its border) at 96 dpi: blank until the first tick has shown the title
+// of the window under the pointer.
 bool Label2ShowsText(Display* d, XWindow form) {
-    XImage* image = XGetImage(d, form, 9, 33, 359, 39, AllPlanes, ZPixmap);
+    const XRect label2 = LayoutRect(layout::kLabel2, 96);
+    XErrorTrap trap(d);  // Form1 may not be mapped yet
+    XImage* image =
+        XGetImage(d, form, label2.x + 1, label2.y + 1, static_cast<unsigned>(label2.width - 2),
+                  static_cast<unsigned>(label2.height - 2), AllPlanes, ZPixmap);
     if (image == nullptr) {
         return false;
     }
@@ -50,7 +48,6 @@ std::unique_ptr<XSession> SessionWithPointerOnAWindow(benchmark::State& state,
         state.SkipWithError(error.c_str());
         return nullptr;
     }
-    XSetErrorHandler(IgnoreXErrors);
     const XWindow w = session->CreateClient(700, 500, 300, 200, "Resting on this window");
     if (window != nullptr) {
         *window = w;
@@ -85,31 +82,9 @@ void StartToFirstTick(benchmark::State& state) {
 }
 BENCHMARK(StartToFirstTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Processor time of a process so far, in seconds: the time its threads have run, which the
-// scheduler counts in nanoseconds (utime and stime in /proc/<pid>/stat count 10 ms ticks, too
-// coarse for a fraction of a per cent over half a minute).
+// Processor time of a process so far, in seconds.
 double CpuSeconds(pid_t pid) {
-    double nanoseconds = 0;
-    std::error_code error;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream in(task.path() / "schedstat");
-        double run = 0;
-        if (in >> run) {
-            nanoseconds += run;
-        }
-    }
-    return nanoseconds / 1e9;
-}
-
-double ResidentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("VmRSS:")) {
-            return std::stod(line.substr(6));
-        }
-    }
-    return 0;
+    return std::chrono::duration<double>(ProcessorTime(pid)).count();
 }
 
 // Args: seconds to watch velmo, after it has run for a few seconds; and whether Form1 keeps the
@@ -139,13 +114,13 @@ void RestingOnAWindow(benchmark::State& state) {
         const pid_t pid = velmo->pid();
         const double cpu_before = CpuSeconds(pid);
         const double server_before = CpuSeconds(server);
-        const double rss_before = ResidentKiB(pid);
+        const auto rss_before = static_cast<double>(ResidentKiB(pid));
         const auto start = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(state.range(0)));
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         const double cpu = CpuSeconds(pid) - cpu_before;
         const double server_cpu = CpuSeconds(server) - server_before;
-        const double rss_after = ResidentKiB(pid);
+        const auto rss_after = static_cast<double>(ResidentKiB(pid));
         state.SetIterationTime(elapsed);
         state.counters["cpu_percent"] = 100 * cpu / elapsed;
         state.counters["xserver_cpu_percent"] = 100 * server_cpu / elapsed;

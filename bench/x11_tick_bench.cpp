@@ -6,14 +6,13 @@
 
 #include "target/target.h"
 #include "tests/support/plain_form.h"
+#include "tests/support/process.h"
 #include "tests/support/x_session.h"
+#include "tests/support/x_windows.h"
 #include "winsys/x11_window_system.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,8 +21,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -154,55 +151,15 @@ void BM_HugeTitle(benchmark::State& state) {
     for (std::size_t i = 0; i < (16u << 20) / 3; ++i) {
         title += "\xE3\x81\x82";
     }
-    for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
-        for (std::size_t done = 0; done < title.size(); done += 1 << 20) {
-            const std::size_t n = std::min<std::size_t>(1 << 20, title.size() - done);
-            XChangeProperty(d, desktop.target, XInternAtom(d, name, False),
-                            XInternAtom(d, "UTF8_STRING", False), 8,
-                            done == 0 ? PropModeReplace : PropModeAppend,
-                            reinterpret_cast<const unsigned char*>(title.data() + done),
-                            static_cast<int>(n));
+    const auto set_title = [&](const std::string& text) {
+        for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
+            WriteProperty(d, desktop.target, name, "UTF8_STRING", 8, text);
         }
-    }
-    XSync(d, False);
+        XSync(d, False);
+    };
+    set_title(title);
     Ticks(state, "d", desktop.contents);
-    for (const char* name : {"_NET_WM_NAME", "WM_NAME"}) {
-        XChangeProperty(d, desktop.target, XInternAtom(d, name, False),
-                        XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>("Benchmark target"), 16);
-    }
-    XSync(d, False);
-}
-
-// Runs a program and returns its standard output.
-std::string Run(std::vector<std::string> argv) {
-    int out[2];
-    if (pipe(out) != 0) {
-        return {};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> args;
-    for (std::string& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    if (spawned == 0) {
-        waitpid(pid, nullptr, 0);
-    }
-    return text;
+    set_title("Benchmark target");
 }
 
 // What a script would run each tick: where the pointer is and which window, then its name.
@@ -213,11 +170,11 @@ void BM_Xdotool(benchmark::State& state) {
     std::string name;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const std::string location = Run({"xdotool", "getmouselocation"});
+        const std::string location = RunForOutput({"xdotool", "getmouselocation"});
         const std::size_t at = location.find("window:");
         const std::string window =
             at == std::string::npos ? "0" : std::to_string(std::atol(location.c_str() + at + 7));
-        name = Run({"xdotool", "getwindowname", window});
+        name = RunForOutput({"xdotool", "getwindowname", window});
         times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     if (name.empty()) {

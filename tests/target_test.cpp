@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mainwindow/layout.h"
 #include "tests/fake_desktop.h"
 #include "tests/support/plain_form.h"
 
@@ -242,15 +243,33 @@ INSTANTIATE_TEST_SUITE_P(
 // The program's own windows are windows like any other: the write button rewrites its own
 // caption when the pointer rests on it, and Text1 can be written with what it already holds.
 TEST_F(TargetTest, WriteToOwnWindowsChangesThemLikeAnyOther) {
-    const HWND Form1 = desktop.Create({133, 191, 515, 402}, "Form1 caption");
-    const HWND Text1 = desktop.Create({141, 271, 502, 312}, "typed", Form1);
-    const HWND Write = desktop.Create({141, 335, 302, 368}, "write", Form1);
+    // Form1 and its controls where the layout puts them at 96 dpi, the client area at the
+    // window's initial position.
+    const POINT origin = {layout::TwipsToPixels(layout::kFormLeft, 96),
+                          layout::TwipsToPixels(layout::kFormTop, 96)};
+    const auto place = [&](const layout::Control& c) {
+        const layout::PixelRect r = layout::ToPixels(c, 96);
+        return RECT{origin.x + r.left, origin.y + r.top, origin.x + r.left + r.width,
+                    origin.y + r.top + r.height};
+    };
+    const auto centre = [&](const layout::Control& c) {
+        const RECT r = place(c);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const HWND Form1 = desktop.Create(
+        {origin.x, origin.y, origin.x + layout::TwipsToPixels(layout::kClientWidth, 96),
+         origin.y + layout::TwipsToPixels(layout::kClientHeight, 96)},
+        "Form1 caption");
+    const HWND Text1 = desktop.Create(place(layout::kText1), "typed", Form1);
+    const HWND Write = desktop.Create(place(layout::kWriteButton), "write", Form1);
     struct Row {
         POINT pointer;
         HWND target;
     };
+    // Label1 is painted by Form1, so over it the window is Form1 itself.
     for (const Row& row :
-         {Row{{300, 200}, Form1}, Row{{200, 350}, Write}, Row{{200, 290}, Text1}}) {
+         {Row{centre(layout::kLabel1), Form1}, Row{centre(layout::kWriteButton), Write},
+          Row{centre(layout::kText1), Text1}}) {
         form.text1 = "typed";
         desktop.MovePointer(row.pointer.x, row.pointer.y);
         Tick();

@@ -13,32 +13,9 @@
 
 using namespace std::chrono_literals;
 
-std::vector<long> Property32(Display* display, XWindow window, const char* name) {
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<long> values;
-    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1 << 20, False,
-                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 32) {
-        const long* items = reinterpret_cast<const long*>(data);
-        values.assign(items, items + count);
-    }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return values;
-}
-
-std::vector<std::string> AtomNames(Display* display, XWindow window, const char* name) {
-    std::vector<std::string> names;
-    for (long atom : Property32(display, window, name)) {
-        char* atom_name = XGetAtomName(display, static_cast<Atom>(atom));
-        names.emplace_back(atom_name != nullptr ? atom_name : "");
-        XFree(atom_name);
-    }
-    return names;
+XRect LayoutRect(const layout::Control& control, int dpi) {
+    const layout::PixelRect r = layout::ToPixels(control, dpi);
+    return {r.left, r.top, r.width, r.height};
 }
 
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
@@ -47,56 +24,7 @@ std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
     return std::make_unique<Process>(Process::Options{{VELMO_PATH}, env, VELMO_OUTPUT_DIR});
 }
 
-void AskWindowManager(Display* display, XWindow window, const char* message) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, message, False);
-    event.xclient.format = 32;
-    const bool activate = std::string_view(message) == "_NET_ACTIVE_WINDOW";
-    // The source indication (2, a pager) and the time sit in different places in the two.
-    event.xclient.data.l[activate ? 0 : 1] = 2;
-    event.xclient.data.l[activate ? 1 : 0] = CurrentTime;
-    XSendEvent(display, DefaultRootWindow(display), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &event);
-    XSync(display, False);
-}
-
-XWindow FindClientOf(Display* display, pid_t pid) {
-    std::vector<long> clients = Property32(display, DefaultRootWindow(display), "_NET_CLIENT_LIST");
-    if (clients.empty()) {
-        Window root = 0, parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-        for (unsigned int i = 0; i < count; ++i) {
-            XWindowAttributes attributes{};
-            if (XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable) {
-                clients.push_back(static_cast<long>(children[i]));
-            }
-        }
-        if (children != nullptr) {
-            XFree(children);
-        }
-    }
-    for (long window : clients) {
-        const std::vector<long> owner =
-            Property32(display, static_cast<Window>(window), "_NET_WM_PID");
-        if (owner.size() == 1 && owner[0] == pid) {
-            return static_cast<XWindow>(window);
-        }
-    }
-    return 0;
-}
-
 namespace {
-
-// Windows vanish while the test looks at them (openbox's own, the test's); their errors are no
-// failure of the program under test and must not end the test process.
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
 
 // The innermost window under the pointer, 0 over the bare root: what velmo finds there too for
 // the windows the tests point at (clients without children of their own, Form1, its controls).
@@ -132,7 +60,8 @@ std::unique_ptr<VelmoSession> VelmoSession::Start(
     if (session->x_ == nullptr) {
         return nullptr;
     }
-    XSetErrorHandler(IgnoreXErrors);
+    session->quiet_.emplace(session->x_->display());
+    session->dpi_ = options.dpi;
     if (before_velmo) {
         before_velmo(*session->x_);
     }
@@ -178,17 +107,13 @@ XRect VelmoSession::Frame() const {
 }
 
 std::vector<XWindow> VelmoSession::Children() const {
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    std::vector<XWindow> windows;
-    if (XQueryTree(x_->display(), form_, &root, &parent, &children, &count) != 0) {
-        windows.assign(children, children + count);
-    }
-    if (children != nullptr) {
-        XFree(children);
-    }
-    return windows;
+    return ChildWindows(x_->display(), form_);
+}
+
+std::pair<int, int> VelmoSession::Over(const layout::Control& control) const {
+    const XRect client = Client();
+    const XRect r = LayoutRect(control, dpi_);
+    return {client.x + r.x + r.width / 2, client.y + r.y + r.height / 2};
 }
 
 XRect VelmoSession::Geometry(XWindow child) const {

@@ -4,12 +4,16 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "mainwindow/layout.h"
 #include "tests/support/process.h"
 #include "tests/support/x_session.h"
+#include "tests/support/x_windows.h"
 
 struct XRect {
     int x, y, width, height;
@@ -18,6 +22,9 @@ struct XRect {
         return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
     }
 };
+
+// A control's rectangle in Form1's client area at `dpi`, as the layout gives it.
+XRect LayoutRect(const layout::Control& control, int dpi);
 
 // A new velmo process with `env` added to the environment, its output kept for the test.
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {});
@@ -35,6 +42,7 @@ class VelmoSession {
     XSession& x() { return *x_; }
     Process& velmo() { return *velmo_; }
     XWindow form() const { return form_; }
+    int dpi() const { return dpi_; }
 
     // Form1's client area and outer frame in root coordinates.
     XRect Client() const;
@@ -42,9 +50,8 @@ class VelmoSession {
     // Form1's child windows, relative to its client area.
     std::vector<XWindow> Children() const;
     XRect Geometry(XWindow child) const;
-    // The root position of a point given relative to Form1's client area.
-    int RootX(int client_x) const { return Client().x + client_x; }
-    int RootY(int client_y) const { return Client().y + client_y; }
+    // The root position of the centre of one of Form1's controls, at the server's density.
+    std::pair<int, int> Over(const layout::Control& control) const;
 
     // Moves the pointer there and waits until a tick has made the window under it velmo's
     // TargetWindow. Returns "" then, else, after 10 s, what velmo's target was.
@@ -56,19 +63,10 @@ class VelmoSession {
 
   private:
     std::unique_ptr<XSession> x_;
+    // Windows vanish while the test looks at them (openbox's own, the test's); their errors are
+    // no failure of the program under test.
+    std::optional<XErrorTrap> quiet_;
     std::unique_ptr<Process> velmo_;
     XWindow form_ = 0;
+    int dpi_ = 96;
 };
-
-// The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or among
-// the root's mapped children when no window manager keeps a list; or 0.
-XWindow FindClientOf(Display* display, pid_t pid);
-
-// Asks the window manager, as a pager would, for `message` (_NET_ACTIVE_WINDOW,
-// _NET_CLOSE_WINDOW) on `window`.
-void AskWindowManager(Display* display, XWindow window, const char* message);
-
-// A window property of 32-bit items (CARDINAL, WINDOW, ATOM), empty if absent.
-std::vector<long> Property32(Display* display, XWindow window, const char* name);
-// The names of the atoms in an ATOM property such as _NET_WM_STATE.
-std::vector<std::string> AtomNames(Display* display, XWindow window, const char* name);

@@ -12,7 +12,6 @@
 // GoogleTest comes before Xlib, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -20,7 +19,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -61,45 +59,6 @@ std::vector<std::string> VelmoEnvironment(bool check_leaks) {
     };
 }
 
-int IgnoreXErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// The managed top-level window of process `pid`, once the window manager lists it. A listed
-// window may be gone already (the session's probe window): its error is passed over.
-XWindow ClientOfProcess(Display* d, pid_t pid) {
-    XSync(d, False);
-    const auto previous = XSetErrorHandler(&IgnoreXErrors);
-    Atom type = None;
-    int format = 0;
-    unsigned long n = 0, after = 0;
-    unsigned char* data = nullptr;
-    XWindow found = 0;
-    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, "_NET_CLIENT_LIST", False), 0,
-                           4096, False, XA_WINDOW, &type, &format, &n, &after, &data) != Success ||
-        data == nullptr) {
-        XSetErrorHandler(previous);
-        return 0;
-    }
-    const auto* clients = reinterpret_cast<Window*>(data);
-    for (unsigned long i = 0; i < n && found == 0; ++i) {
-        unsigned char* value = nullptr;
-        unsigned long count = 0;
-        if (XGetWindowProperty(d, clients[i], XInternAtom(d, "_NET_WM_PID", False), 0, 1, False,
-                               XA_CARDINAL, &type, &format, &count, &after, &value) == Success &&
-            value != nullptr) {
-            if (count == 1 && *reinterpret_cast<long*>(value) == pid) {
-                found = clients[i];
-            }
-            XFree(value);
-        }
-    }
-    XFree(data);
-    XSync(d, False);
-    XSetErrorHandler(previous);
-    return found;
-}
-
 // velmo started on the session's display; `window` is its Form1 once it is managed.
 struct Velmo {
     std::unique_ptr<Process> process;
@@ -112,36 +71,11 @@ Velmo StartVelmo(XSession& session, const char* binary, bool check_leaks) {
         Process::Options{{binary}, VelmoEnvironment(check_leaks), OutputDir()});
     WaitUntil(
         [&] {
-            velmo.window = ClientOfProcess(session.display(), velmo.process->pid());
+            velmo.window = FindClientOf(session.display(), velmo.process->pid());
             return velmo.window != 0 || !velmo.process->Running();
         },
         30s);
     return velmo;
-}
-
-// A resident-memory field of /proc/<pid>/status in KiB: VmRSS, or a part of it (RssAnon).
-long ResidentKiB(pid_t pid, const std::string& field = "VmRSS") {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field + ":")) {
-            return std::atol(line.c_str() + field.size() + 1);
-        }
-    }
-    return -1;
-}
-
-// Asks the window to close, as its close button does.
-void CloseWindow(Display* d, XWindow window) {
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = window;
-    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(d, window, False, NoEventMask, &e);
-    XSync(d, False);
 }
 
 // The hostile client, passing the keys to the windows of `focus` in turn.
@@ -218,7 +152,7 @@ TEST(VelmoSoak, StaysAliveSilentAndBoundedUnderHostileWindows) {
         "velmo: another program holds Super+Alt+Shift+W; velmo runs on without it\n"
         "velmo: another program holds Super+Alt+R; velmo runs on without it\n";
     for (Velmo* velmo : {&checked, &plain}) {
-        CloseWindow(session->display(), velmo->window);
+        AskWindowManager(session->display(), velmo->window, "_NET_CLOSE_WINDOW");
         EXPECT_EQ(velmo->process->Wait(60s), 0);
         EXPECT_EQ(velmo->process->Stdout(), "");
         const std::string said = velmo->process->Stderr();

@@ -15,15 +15,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tests/soak/hostile_titles.h"
+#include "tests/support/x_windows.h"
 
 namespace {
 
@@ -238,39 +237,13 @@ class Churn {
         const Atom type = XInternAtom(d_, t.x_type, False);
         const int roll = Pick(1, 3);  // 1: _NET_WM_NAME, 2: WM_NAME, 3: both
         if (roll != 2) {
-            Store(w.id, net_wm_name_, type, t);
+            WriteProperty(d_, w.id, "_NET_WM_NAME", t.x_type, t.x_format, t.bytes);
             w.name_type = type;
             w.name_prefix = t.bytes.substr(0, kPrefixLongs * 4);
         }
         if (roll != 1) {
-            Store(w.id, XA_WM_NAME, type, t);
+            WriteProperty(d_, w.id, "WM_NAME", t.x_type, t.x_format, t.bytes);
         }
-    }
-
-    // Stores a property in pieces that fit any request size, appending after the first. Xlib
-    // takes 32-bit items as longs.
-    void Store(Window w, Atom property, Atom type, const HostileTitle& t) {
-        std::vector<long> longs;
-        const unsigned char* items = reinterpret_cast<const unsigned char*>(t.bytes.data());
-        if (t.x_format == 32) {
-            for (std::size_t i = 0; i + 4 <= t.bytes.size(); i += 4) {
-                std::uint32_t item = 0;
-                std::memcpy(&item, t.bytes.data() + i, 4);
-                longs.push_back(static_cast<long>(item));
-            }
-            items = reinterpret_cast<const unsigned char*>(longs.data());
-        }
-        const std::size_t size = t.x_format == 32 ? sizeof(long) : t.x_format / 8;
-        const std::size_t total = t.x_format == 32 ? longs.size() : t.bytes.size() / size;
-        const std::size_t chunk = (std::size_t{64} << 10) / size;
-        std::size_t offset = 0;
-        do {
-            const std::size_t n = std::min(chunk, total - offset);
-            XChangeProperty(d_, w, property, type, t.x_format,
-                            offset == 0 ? PropModeReplace : PropModeAppend, items + offset * size,
-                            static_cast<int>(n));
-            offset += n;
-        } while (offset < total);
     }
 
     void MovePointer() {
@@ -307,41 +280,9 @@ class Churn {
         if (o_.focus_pids.empty()) {
             return;
         }
-        const long focus_pid = o_.focus_pids[keys_ % o_.focus_pids.size()];
-        const Window root = DefaultRootWindow(d_);
-        Atom type = None;
-        int format = 0;
-        unsigned long n = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(d_, root, XInternAtom(d_, "_NET_CLIENT_LIST", False), 0, 4096, False,
-                               XA_WINDOW, &type, &format, &n, &after, &data) != Success ||
-            data == nullptr) {
-            return;
-        }
-        std::vector<Window> clients(reinterpret_cast<Window*>(data),
-                                    reinterpret_cast<Window*>(data) + n);
-        XFree(data);
-        for (const Window c : clients) {
-            unsigned char* pid = nullptr;
-            if (XGetWindowProperty(d_, c, XInternAtom(d_, "_NET_WM_PID", False), 0, 1, False,
-                                   XA_CARDINAL, &type, &format, &n, &after, &pid) == Success &&
-                pid != nullptr) {
-                const bool ours = n == 1 && *reinterpret_cast<long*>(pid) == focus_pid;
-                XFree(pid);
-                if (ours) {
-                    XEvent e{};
-                    e.xclient.type = ClientMessage;
-                    e.xclient.window = c;
-                    e.xclient.message_type = XInternAtom(d_, "_NET_ACTIVE_WINDOW", False);
-                    e.xclient.format = 32;
-                    e.xclient.data.l[0] = 2;  // a request from a pager, which is always honoured
-                    e.xclient.data.l[1] = CurrentTime;
-                    XSendEvent(d_, root, False, SubstructureRedirectMask | SubstructureNotifyMask,
-                               &e);
-                    XSync(d_, False);
-                    return;
-                }
-            }
+        const auto focus_pid = static_cast<pid_t>(o_.focus_pids[keys_ % o_.focus_pids.size()]);
+        if (const XWindow window = FindClientOf(d_, focus_pid); window != 0) {
+            AskWindowManager(d_, window, "_NET_ACTIVE_WINDOW");
         }
     }
 
@@ -360,30 +301,11 @@ class Churn {
             if (w == windows_.end()) {
                 continue;
             }
-            Atom type = None;
-            int format = 0;
-            unsigned long n = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(d_, w->id, net_wm_name_, 0, kPrefixLongs, False, AnyPropertyType,
-                                   &type, &format, &n, &after, &data) != Success) {
-                continue;
-            }
-            std::string now;
-            for (unsigned long i = 0; data != nullptr && i < n; ++i) {
-                if (format == 32) {
-                    const auto item = static_cast<std::uint32_t>(reinterpret_cast<long*>(data)[i]);
-                    now.append(reinterpret_cast<const char*>(&item), 4);
-                } else {
-                    now.append(reinterpret_cast<char*>(data) + i * (format / 8), format / 8);
-                }
-            }
-            if (data != nullptr) {
-                XFree(data);
-            }
-            if (type != None && (type != w->name_type || now != w->name_prefix)) {
+            const XProperty now = ReadProperty(d_, w->id, "_NET_WM_NAME", kPrefixLongs);
+            if (now.type != None && (now.type != w->name_type || now.data != w->name_prefix)) {
                 ++foreign_writes_;
-                w->name_type = type;  // count each write once
-                w->name_prefix = now;
+                w->name_type = now.type;  // count each write once
+                w->name_prefix = now.data;
             }
         }
     }

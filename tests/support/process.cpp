@@ -2,14 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 extern char** environ;
 
@@ -30,6 +30,34 @@ int OpenOutput(const std::string& path) {
                 0644);
 }
 
+// Starts `argv` (looked up in PATH) with the environment `envp`, in a process group of its own,
+// with standard input, output and error on the given descriptors, or this process's where one
+// is -1. Returns the process id, or -1 if the program cannot be started.
+pid_t Spawn(std::vector<std::string> argv, char* const* envp, int in, int out, int err) {
+    std::vector<char*> args;
+    for (std::string& a : argv) {
+        args.push_back(a.data());
+    }
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int descriptors[] = {in, out, err};
+    for (int target = 0; target < 3; ++target) {
+        if (descriptors[target] >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, descriptors[target], target);
+        }
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), envp);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
 }  // namespace
 
 Process::Process(const Options& options) {
@@ -41,8 +69,6 @@ Process::Process(const Options& options) {
         stderr_path_ = stem + ".err";
     }
 
-    // Everything the child needs is prepared before fork, so the child only calls
-    // async-signal-safe functions.
     std::vector<std::string> env_strings;
     for (char** e = environ; *e != nullptr; ++e) {
         env_strings.emplace_back(*e);
@@ -57,30 +83,16 @@ Process::Process(const Options& options) {
         envp.push_back(s.data());
     }
     envp.push_back(nullptr);
-    std::vector<std::string> args = options.argv;
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
 
     const int out = OpenOutput(stdout_path_);
     const int err = OpenOutput(stderr_path_);
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        setpgid(0, 0);
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
+    pid_ = Spawn(options.argv, envp.data(), in, out, err);
     close(in);
     close(out);
     close(err);
     if (pid_ < 0) {
-        throw std::runtime_error("fork failed");
+        status_ = 127;  // as a shell reports a command it cannot run
     }
 }
 
@@ -127,4 +139,48 @@ std::string Process::Stdout() const {
 }
 std::string Process::Stderr() const {
     return ReadFile(stderr_path_);
+}
+
+std::string RunForOutput(const std::vector<std::string>& argv) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        return {};
+    }
+    const pid_t pid = Spawn(argv, environ, -1, out[1], -1);
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out[0]);
+    if (pid > 0) {
+        waitpid(pid, nullptr, 0);
+    }
+    return text;
+}
+
+std::chrono::nanoseconds ProcessorTime(pid_t pid) {
+    long long nanoseconds = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        // The first of the three numbers is the time the thread has run on a processor.
+        std::ifstream in(task.path() / "schedstat");
+        long long run = 0;
+        if (in >> run) {
+            nanoseconds += run;
+        }
+    }
+    return std::chrono::nanoseconds(nanoseconds);
+}
+
+long ResidentKiB(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
 }

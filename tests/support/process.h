@@ -1,5 +1,6 @@
-// A child process for tests: started with its own arguments and extra environment, its
-// standard output and error kept in files, stopped by process id.
+// Child processes for tests and benchmarks: one started with its own arguments and extra
+// environment, its standard output and error kept in files, stopped by process id; a program
+// run to its end for what it prints; and what a running process costs, read from /proc.
 #pragma once
 
 #include <sys/types.h>
@@ -17,6 +18,7 @@ class Process {
         std::string output_dir;        // where stdout and stderr go; empty: /dev/null
     };
 
+    // A program that cannot be started reads as one that ended at once with status 127.
     explicit Process(const Options& options);
     ~Process();  // kills the process if it still runs
     Process(const Process&) = delete;
@@ -39,6 +41,19 @@ class Process {
     std::string stdout_path_;
     std::string stderr_path_;
 };
+
+// Runs a program in this process's environment until it ends and returns what it printed on
+// standard output; empty if it could not be started.
+std::string RunForOutput(const std::vector<std::string>& argv);
+
+// The processor time that the threads of process `pid` have run so far, as the scheduler
+// counts it, in nanoseconds (the clock ticks of /proc/<pid>/stat are too coarse to tell a
+// fraction of a per cent over half a minute); zero if there is no such process.
+std::chrono::nanoseconds ProcessorTime(pid_t pid);
+
+// A field of /proc/<pid>/status in KiB: VmRSS, the resident memory, or a part of it (RssAnon,
+// RssFile); -1 if there is no such process or field.
+long ResidentKiB(pid_t pid, const std::string& field = "VmRSS");
 
 // Waits until `ready` returns true, polling every few milliseconds; false on timeout.
 template <typename Predicate>

@@ -37,57 +37,19 @@ std::string ReadDisplayNumber(int fd, std::chrono::milliseconds timeout) {
     return {};
 }
 
-unsigned char* GetProperty(Display* d, Window w, const char* name, Atom* type, unsigned long* n) {
-    int format = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    *n = 0;
-    *type = None;
-    if (XGetWindowProperty(d, w, XInternAtom(d, name, False), 0, 1 << 24, False, AnyPropertyType,
-                           type, &format, n, &after, &data) != Success) {
-        return nullptr;
-    }
-    return data;
-}
-
 bool HasProperty(Display* d, Window w, const char* name) {
-    Atom type = None;
-    unsigned long n = 0;
-    unsigned char* data = GetProperty(d, w, name, &type, &n);
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return type != None;
-}
-
-int IgnoreErrors(Display*, XErrorEvent*) {
-    return 0;
+    return ReadProperty(d, w, name, 0).type != None;
 }
 
 bool WindowManagerAnnounced(Display* d) {
-    Atom type = None;
-    unsigned long n = 0;
-    unsigned char* data =
-        GetProperty(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", &type, &n);
-    bool ok = false;
-    if (data != nullptr && type == XA_WINDOW && n == 1) {
-        const Window check = *reinterpret_cast<Window*>(data);
-        // The check window must exist and point to itself.
-        auto old = XSetErrorHandler(IgnoreErrors);
-        Atom t2 = None;
-        unsigned long n2 = 0;
-        unsigned char* self = GetProperty(d, check, "_NET_SUPPORTING_WM_CHECK", &t2, &n2);
-        XSync(d, False);
-        XSetErrorHandler(old);
-        ok = self != nullptr && n2 == 1 && *reinterpret_cast<Window*>(self) == check;
-        if (self != nullptr) {
-            XFree(self);
-        }
+    const XProperty announced = ReadProperty(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK");
+    const std::vector<long> check = announced.Longs();
+    if (announced.type != XA_WINDOW || check.size() != 1) {
+        return false;
     }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return ok;
+    // The check window must exist and point to itself.
+    XErrorTrap trap(d);
+    return Property32(d, static_cast<Window>(check[0]), "_NET_SUPPORTING_WM_CHECK") == check;
 }
 
 // Openbox announces itself a moment before it manages windows, and a window mapped in between
@@ -269,30 +231,17 @@ XWindow XSession::CreateClient(int x, int y, int width, int height, const std::s
 }
 
 std::string XSession::NetWmName(XWindow window) const {
-    Atom type = None;
-    unsigned long n = 0;
-    unsigned char* data = GetProperty(display_, window, "_NET_WM_NAME", &type, &n);
-    std::string name = data != nullptr ? std::string(reinterpret_cast<char*>(data), n) : "";
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return name;
+    return ReadProperty(display_, window, "_NET_WM_NAME").data;
 }
 
 std::string XSession::WmName(XWindow window, std::string* type_name) const {
-    Atom type = None;
-    unsigned long n = 0;
-    unsigned char* data = GetProperty(display_, window, "WM_NAME", &type, &n);
-    std::string name = data != nullptr ? std::string(reinterpret_cast<char*>(data), n) : "";
-    if (data != nullptr) {
-        XFree(data);
-    }
+    const XProperty name = ReadProperty(display_, window, "WM_NAME");
     if (type_name != nullptr) {
-        char* atom_name = type != None ? XGetAtomName(display_, type) : nullptr;
+        char* atom_name = name.type != None ? XGetAtomName(display_, name.type) : nullptr;
         *type_name = atom_name != nullptr ? atom_name : "";
         if (atom_name != nullptr) {
             XFree(atom_name);
         }
     }
-    return name;
+    return name.data;
 }

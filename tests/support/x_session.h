@@ -8,9 +8,7 @@
 #include <string>
 
 #include "tests/support/process.h"
-
-typedef struct _XDisplay Display;
-typedef unsigned long XWindow;
+#include "tests/support/x_windows.h"
 
 class XSession {
   public:

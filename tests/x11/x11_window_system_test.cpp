@@ -138,17 +138,8 @@ class X11Test : public ::testing::Test {
         return w;
     }
 
-    // Long values go in 1 MiB pieces, each a request the server takes.
     void SetProperty(Window w, const char* name, const char* type, const std::string& bytes) {
-        const std::size_t piece = 1 << 20;
-        std::size_t done = 0;
-        do {
-            const std::size_t n = std::min(piece, bytes.size() - done);
-            XChangeProperty(d, w, A(name), A(type), 8, done == 0 ? PropModeReplace : PropModeAppend,
-                            reinterpret_cast<const unsigned char*>(bytes.data() + done),
-                            static_cast<int>(n));
-            done += n;
-        } while (done < bytes.size());
+        WriteProperty(d, w, name, type, 8, bytes);
         XSync(d, False);
     }
 
@@ -177,29 +168,14 @@ class X11Test : public ::testing::Test {
     }
     RECT Frame(Window client) { return RootRect(FrameWindow(client)); }
 
-    // A property's 32-bit values, as the test's connection reads them.
-    std::vector<unsigned long> Values(Window w, const char* name, Atom type) {
-        Atom actual = 0;
-        int format = 0;
-        unsigned long n = 0, after = 0;
-        unsigned char* data = nullptr;
-        std::vector<unsigned long> values;
-        if (XGetWindowProperty(d, w, A(name), 0, 64, False, type, &actual, &format, &n, &after,
-                               &data) == Success &&
-            data != nullptr) {
-            values.assign(reinterpret_cast<unsigned long*>(data),
-                          reinterpret_cast<unsigned long*>(data) + n);
-        }
-        XFree(data);
-        return values;
-    }
     bool IsAbove(Window w) {
-        const auto atoms = Values(w, "_NET_WM_STATE", XA_ATOM);
-        return std::count(atoms.begin(), atoms.end(), A("_NET_WM_STATE_ABOVE")) != 0;
+        const auto atoms = Property32(d, w, "_NET_WM_STATE");
+        return std::count(atoms.begin(), atoms.end(),
+                          static_cast<long>(A("_NET_WM_STATE_ABOVE"))) != 0;
     }
     Window ActiveWindow() {
-        const auto active = Values(session->root(), "_NET_ACTIVE_WINDOW", XA_WINDOW);
-        return active.empty() ? 0 : active[0];
+        const auto active = Property32(d, session->root(), "_NET_ACTIVE_WINDOW");
+        return active.empty() ? 0 : static_cast<Window>(active[0]);
     }
 
     // What another client reads from a text property through Xlib's own conversions.
