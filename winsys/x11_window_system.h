@@ -6,20 +6,13 @@
 #include <string>
 
 #include "target/keeping.h"
+#include "winsys/own_windows.h"
 #include "winsys/window_system.h"
 
 typedef struct _XDisplay Display;
 typedef union _XEvent XEvent;
 
-// One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
-// SetWindowTextA itself, at once, as a process's own windows do on Windows.
-struct OwnWindow {
-    std::function<std::string()> text;
-    std::function<void(const std::string&)> set_text;
-    std::function<void()> repaint;  // what UpdateWindow does for it; may be empty
-};
-
-class X11WindowSystem final : public WindowSystem, public TitleKeeping {
+class X11WindowSystem final : public WindowSystem, public TitleKeeping, public OwnWindows {
   public:
     // Opens a connection of its own to `display_name` (nullptr: $DISPLAY). On failure returns
     // nullptr and puts a one-line reason in `error`.
@@ -32,9 +25,7 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping {
     // Ends the program so, now, if `display`'s connection has broken.
     static void EndIfConnectionLost(Display* display);
 
-    // Declares a window of this program; WindowFromPoint returns the deepest of them at a
-    // point over them, and their texts come from `own` instead of the server.
-    void DeclareOwnWindow(HWND window, OwnWindow own);
+    void DeclareOwnWindow(HWND window, OwnWindow own) override;
     void ForgetOwnWindow(HWND window);
 
     Display* display() const;
