@@ -37,3 +37,14 @@ void Command1_Click(WindowSystem& windows, HWND TargetWindow, FormTexts& form, i
             break;
     }
 }
+
+void WriteAndKeep(WindowSystem& windows, TitleKeeping& keeping, HWND TargetWindow,
+                  FormTexts& form) {
+    // Only a title already written can be kept.
+    Command1_Click(windows, TargetWindow, form, 0);
+    keeping.KeepTitle(TargetWindow);
+}
+
+void GiveBack(TitleKeeping& keeping, HWND TargetWindow) {
+    keeping.GiveTitleBack(TargetWindow);
+}

@@ -1,9 +1,11 @@
 // The two things the program does to the window under the pointer: follow it on every tick,
-// and write to it or capture its text when a button is pressed.
+// and write to it or capture its text when a button is pressed; and where the window system
+// can keep titles, write and keep, or give the first title back.
 #pragma once
 
 #include <string>
 
+#include "target/keeping.h"
 #include "winsys/window_system.h"
 
 // The texts of Form1 that the handlers read and write. Text is 8-bit, in the code page the
@@ -28,3 +30,9 @@ void Timer1_Timer(WindowSystem& windows, HWND& TargetWindow, FormTexts& form);
 // A press of button `index` of Command1: 0 writes Text1 into the target, 1 captures Label2
 // into Text1; any other index does nothing.
 void Command1_Click(WindowSystem& windows, HWND TargetWindow, FormTexts& form, int index);
+
+// Writes as Command1_Click(0) does, then keeps the target's title at what was written.
+void WriteAndKeep(WindowSystem& windows, TitleKeeping& keeping, HWND TargetWindow, FormTexts& form);
+
+// Gives the target the title it had before this program first wrote to it.
+void GiveBack(TitleKeeping& keeping, HWND TargetWindow);

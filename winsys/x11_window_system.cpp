@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "target/keeping.h"
 #include "winsys/x11_stacking.h"
-#include "winsys/x11_title_pace.h"
 #include "winsys/x11_text.h"
 
 namespace {
@@ -40,12 +40,6 @@ constexpr std::size_t kMaxWindowsSearched = 4096;
 constexpr std::size_t kMaxWatched = 256;
 constexpr std::size_t kTitleKept = 255;
 constexpr std::size_t kMaxRemembered = 256;
-// Titles that stay: how many windows' titles from before the first write are kept for giving
-// back, how many windows are kept at their written title at once, and how many bytes of each
-// title property are kept for either.
-constexpr std::size_t kMaxTitleRecords = 256;
-constexpr std::size_t kMaxKept = 32;
-constexpr std::size_t kMaxTitleBytes = 4096;
 
 // What is watched on a top-level window: its own end and WM_STATE, and its children's changes;
 // on any other window read: its end, WM_STATE and title.
@@ -217,22 +211,6 @@ struct RawTitle {
     friend bool operator==(const RawTitle&, const RawTitle&) = default;
 };
 
-// A foreign window this program has written to: its title from before the first write, the
-// last title written (unless too long to keep) and whether that one is kept.
-struct TitleRecord {
-    RawTitle original;
-    std::optional<RawTitle> written;
-    bool kept = false;
-    bool changed = false;    // the application set a title since it was last looked at
-    bool contested = false;  // and did so sooner than the pace allowed an answer
-    int own_notices = 0;     // PropertyNotify events still to come from our own writes
-    // While an answer waits for the pace, further changes are not reported: the title is read
-    // when the answer is due anyway, and an application that sets it a thousand times a second
-    // then costs nothing.
-    bool paused = false;
-    TitlePace pace;
-};
-
 // Where a window is and how the window manager frames it, read in one round trip.
 struct Placement {
     int x = 0;  // the inside of the window, in root coordinates
@@ -255,7 +233,9 @@ struct Placement {
 
 }  // namespace
 
-struct X11WindowSystem::State {
+// The backend is the keeping rules' store of titles: it reads and writes both title properties
+// as they are, and selects on each window the events the rules want passed on.
+struct X11WindowSystem::State final : TitleStore<RawTitle> {
     Display* display = nullptr;
     xcb_connection_t* c = nullptr;
     xcb_window_t root = XCB_NONE;
@@ -277,8 +257,7 @@ struct X11WindowSystem::State {
     // window, so a window's mask is these together with what watching it needs.
     std::unordered_map<xcb_window_t, std::uint32_t> selected;
     std::function<void(const XEvent&)> watcher;
-    std::unordered_map<xcb_window_t, TitleRecord> titles;
-    bool kept_changed = false;  // some kept window's title may need writing again
+    TitleKeeper<RawTitle> keeper{*this};
 
     // The window that SetWindowPos made topmost, while the window manager does not keep it
     // above (or none runs): this connection then restacks it over whatever covers it.
@@ -352,7 +331,7 @@ struct X11WindowSystem::State {
     xcb_window_t SearchClient(xcb_window_t top_level, std::optional<WatchNeeds>& watch);
     void KeepWatching(const WatchNeeds& needs);
     HWND DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y);
-    std::string ReadTitle(xcb_window_t w, std::size_t max);
+    std::string ReadText(xcb_window_t w, std::size_t max);
     bool ReadPlacement(xcb_window_t w, Placement* p);
     void SendToRoot(xcb_window_t w, xcb_atom_t type, std::array<long, 5> data);
     void SetAbove(xcb_window_t w, const Placement& p, bool above);
@@ -363,11 +342,16 @@ struct X11WindowSystem::State {
     void RaiseIfCovered();
     void OnEvent(const XEvent& event);
     void OnTitleEvent(const XEvent& event);
-    TitleRecord* RecordFor(xcb_window_t w);
-    RawTitle ReadRawTitle(xcb_window_t w, bool* exists);
-    bool WriteRawTitle(xcb_window_t w, const RawTitle& title);
-    void RewriteKeptTitles();
-    std::size_t KeptCount() const;
+    bool ReadTitle(HWND window, RawTitle* title) override;
+    bool WriteTitle(HWND window, const RawTitle& title) override;
+    // A write changes both properties, and the server tells of each.
+    int NoticesPerWrite() const override { return 2; }
+    std::size_t TitleBytes(const RawTitle& title) const override {
+        return std::max(title.net_wm_name.bytes.size(), title.wm_name.bytes.size());
+    }
+    void ListeningChanged(HWND window) override {
+        SendEventMask(static_cast<xcb_window_t>(window));
+    }
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags);
 };
 
@@ -478,7 +462,7 @@ void X11WindowSystem::HandleEvents() {
             s.watcher(event);
         }
     }
-    s.RewriteKeptTitles();
+    s.keeper.AnswerChanges();
     s.RaiseIfCovered();
 }
 
@@ -502,13 +486,9 @@ void X11WindowSystem::State::SendEventMask(xcb_window_t w) {
     if (const auto it = watched.find(w); it != watched.end()) {
         events |= it->second.events;
     }
-    if (const auto it = titles.find(w); it != titles.end()) {
-        // Its end drops the record; while kept, its title changes are answered.
-        events |=
-            XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-            (it->second.kept && !it->second.paused ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE}
-                                                   : 0u);
-    }
+    const auto keeping = keeper.ListeningTo(w);
+    events |= (keeping.end ? std::uint32_t{XCB_EVENT_MASK_STRUCTURE_NOTIFY} : 0u) |
+              (keeping.changes ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE} : 0u);
     xcb_discard_reply(
         c, xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &events).sequence);
 }
@@ -538,37 +518,13 @@ void X11WindowSystem::State::UnwatchAll() {
     watched_client = XCB_NONE;
 }
 
-// Notes title changes of kept windows, and drops the record of a window that has ended: a new
-// window that takes its XID is another window.
+// Passes the ends of windows and the changes of their titles on to the keeping rules.
 void X11WindowSystem::State::OnTitleEvent(const XEvent& event) {
     if (event.type == DestroyNotify) {
-        titles.erase(static_cast<xcb_window_t>(event.xdestroywindow.window));
-        return;
-    }
-    if (event.type != PropertyNotify ||
-        (event.xproperty.atom != atom.net_wm_name && event.xproperty.atom != XCB_ATOM_WM_NAME)) {
-        return;
-    }
-    const auto it = titles.find(static_cast<xcb_window_t>(event.xany.window));
-    if (it == titles.end() || !it->second.kept) {
-        return;
-    }
-    TitleRecord& record = it->second;
-    // The server reports changes in the order it makes them, so the last notices after a
-    // write of ours are its own: should an application's come in between, ours is taken for
-    // the application's, which only looks once more.
-    if (record.own_notices > 0) {
-        --record.own_notices;
-        return;
-    }
-    record.changed = true;
-    kept_changed = true;
-    if (!record.pace.MayWrite(TitlePace::Clock::now())) {
-        record.contested = true;
-        if (!record.paused) {
-            record.paused = true;
-            SendEventMask(it->first);
-        }
+        keeper.OnWindowEnded(event.xdestroywindow.window);
+    } else if (event.type == PropertyNotify && (event.xproperty.atom == atom.net_wm_name ||
+                                                event.xproperty.atom == XCB_ATOM_WM_NAME)) {
+        keeper.OnTitleChanged(event.xproperty.window);
     }
 }
 
@@ -897,11 +853,11 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
         // Watched before it is read, so any later change comes as an event and drops it.
         std::optional<std::string>& title = watch->second.title;
         if (!title) {
-            title = s.ReadTitle(w, kTitleKept);
+            title = s.ReadText(w, kTitleKept);
         }
         text = *title;
     } else {
-        text = s.ReadTitle(w, max);
+        text = s.ReadText(w, max);
     }
     const std::size_t n = x11_text::Utf8PrefixLength(text, max);
     std::memcpy(buffer, text.data(), n);
@@ -911,7 +867,7 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
 
 // The title as UTF-8, at least `max` bytes of it where there are that many, reading no more
 // of the properties than that needs.
-std::string X11WindowSystem::State::ReadTitle(xcb_window_t w, std::size_t max) {
+std::string X11WindowSystem::State::ReadText(xcb_window_t w, std::size_t max) {
     // Each byte of a title gives at least one byte of UTF-8, except for COMPOUND_TEXT's escape
     // sequences, which are read further below if they took the room.
     const auto units = static_cast<std::uint32_t>(std::min<std::size_t>((max + 3) / 4, UINT32_MAX));
@@ -991,104 +947,31 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
 
     RawTitle title{{s.atom.utf8_string, 8, std::move(utf8)}, {wm_type, 8, std::move(wm_name)}};
     // A plain write ends keeping; the first one records the title to give back.
-    TitleRecord* record = s.RecordFor(w);
-    const BOOL written = s.WriteRawTitle(w, title) ? 1 : 0;
-    if (record != nullptr) {
-        const bool keepable = title.net_wm_name.bytes.size() <= kMaxTitleBytes &&
-                              title.wm_name.bytes.size() <= kMaxTitleBytes;
-        record->written = keepable ? std::optional<RawTitle>(std::move(title)) : std::nullopt;
-        if (record->kept) {
-            record->kept = false;
-            s.SendEventMask(w);
-        }
-    }
-    return written;
+    return s.keeper.Write(window, std::move(title)) ? 1 : 0;
 }
 
-BOOL X11WindowSystem::KeepTitle(HWND window) {
-    xcb_window_t w;
-    State& s = *state_;
-    const auto it = ToWindow(window, &w) ? s.titles.find(w) : s.titles.end();
-    if (it == s.titles.end() || !it->second.written) {
-        return 0;
-    }
-    TitleRecord& record = it->second;
-    if (!record.kept) {
-        if (s.KeptCount() >= kMaxKept) {
-            return 0;
-        }
-        record.kept = true;
-        record.pace = {};
-        record.contested = false;
-        record.own_notices = 0;
-        record.paused = false;
-        s.SendEventMask(w);
-    }
-    // The application may have set its title since the write: look once.
-    record.changed = true;
-    s.kept_changed = true;
-    return 1;
+bool X11WindowSystem::KeepTitle(HWND window) {
+    return state_->keeper.KeepTitle(window);
 }
 
-BOOL X11WindowSystem::GiveTitleBack(HWND window) {
-    xcb_window_t w;
-    State& s = *state_;
-    const auto it = ToWindow(window, &w) ? s.titles.find(w) : s.titles.end();
-    if (it == s.titles.end()) {
-        return 0;
-    }
-    if (it->second.kept) {
-        it->second.kept = false;
-        s.SendEventMask(w);
-    }
-    return s.WriteRawTitle(w, it->second.original) ? 1 : 0;
+bool X11WindowSystem::GiveTitleBack(HWND window) {
+    return state_->keeper.GiveTitleBack(window);
 }
 
 bool X11WindowSystem::IsTitleKept(HWND window) const {
-    xcb_window_t w;
-    const State& s = *state_;
-    if (!ToWindow(window, &w)) {
-        return false;
-    }
-    const auto it = s.titles.find(w);
-    return it != s.titles.end() && it->second.kept;
-}
-
-std::size_t X11WindowSystem::State::KeptCount() const {
-    return static_cast<std::size_t>(std::count_if(
-        titles.begin(), titles.end(), [](const auto& entry) { return entry.second.kept; }));
-}
-
-// The record of `w`, made on the first write with the title the window has now; nullptr when
-// the window is gone or kMaxTitleRecords windows are recorded already.
-TitleRecord* X11WindowSystem::State::RecordFor(xcb_window_t w) {
-    if (const auto it = titles.find(w); it != titles.end()) {
-        return &it->second;
-    }
-    if (titles.size() >= kMaxTitleRecords) {
-        return nullptr;
-    }
-    bool exists = false;
-    RawTitle original = ReadRawTitle(w, &exists);
-    if (!exists) {
-        return nullptr;
-    }
-    TitleRecord& record = titles[w];
-    record.original = std::move(original);
-    SendEventMask(w);  // for its DestroyNotify
-    return &record;
+    return state_->keeper.IsTitleKept(window);
 }
 
 // Both title properties as they are, each cut to kMaxTitleBytes (a cut UTF-8 title at a
-// character's end); `exists` tells whether the window answered.
-RawTitle X11WindowSystem::State::ReadRawTitle(xcb_window_t w, bool* exists) {
+// character's end); false when the window did not answer.
+bool X11WindowSystem::State::ReadTitle(HWND window, RawTitle* title) {
+    const auto w = static_cast<xcb_window_t>(window);
     constexpr auto kUnits = static_cast<std::uint32_t>(kMaxTitleBytes / 4);
     const auto net_cookie = AskProperty(w, atom.net_wm_name, XCB_GET_PROPERTY_TYPE_ANY, 0, kUnits);
     const auto wm_cookie = AskProperty(w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, kUnits);
     Wait();
     const auto net = Get(xcb_get_property_reply, net_cookie);
     const auto wm = Get(xcb_get_property_reply, wm_cookie);
-    *exists = net && wm;
     const auto raw = [this](const xcb_get_property_reply_t* r) {
         RawProperty p;
         if (r == nullptr || r->type == XCB_ATOM_NONE) {
@@ -1102,10 +985,12 @@ RawTitle X11WindowSystem::State::ReadRawTitle(xcb_window_t w, bool* exists) {
         }
         return p;
     };
-    return {raw(net.get()), raw(wm.get())};
+    *title = {raw(net.get()), raw(wm.get())};
+    return net && wm;
 }
 
-bool X11WindowSystem::State::WriteRawTitle(xcb_window_t w, const RawTitle& title) {
+bool X11WindowSystem::State::WriteTitle(HWND window, const RawTitle& title) {
+    const auto w = static_cast<xcb_window_t>(window);
     ErrorTrap trap(display);
     for (const auto& [property, value] :
          {std::pair{atom.net_wm_name, &title.net_wm_name}, {XCB_ATOM_WM_NAME, &title.wm_name}}) {
@@ -1119,50 +1004,6 @@ bool X11WindowSystem::State::WriteRawTitle(xcb_window_t w, const RawTitle& title
     }
     Sync();
     return !trap.failed();
-}
-
-// A kept window whose application set another title gets the kept one again at once, or, when
-// that would be more often than its pace allows, at the first HandleEvents after (the tick runs
-// one ten times a second). An application that keeps setting its own wins in the end.
-void X11WindowSystem::State::RewriteKeptTitles() {
-    if (!kept_changed) {
-        return;
-    }
-    const auto now = TitlePace::Clock::now();
-    std::vector<xcb_window_t> due;
-    bool waiting = false;
-    for (auto& [w, record] : titles) {
-        if (record.kept && record.changed) {
-            if (record.pace.MayWrite(now)) {
-                due.push_back(w);
-            } else {
-                waiting = true;
-            }
-        }
-    }
-    kept_changed = waiting;
-    for (const xcb_window_t w : due) {
-        TitleRecord& record = titles[w];
-        record.changed = false;
-        if (record.paused) {
-            // Listening again before reading: a change after the read is then reported.
-            record.paused = false;
-            SendEventMask(w);
-        }
-        bool exists = false;
-        if (ReadRawTitle(w, &exists) == *record.written || !exists) {
-            record.contested = false;
-            continue;
-        }
-        const bool contested = std::exchange(record.contested, false);
-        if (!record.pace.Wrote(now, contested)) {
-            record.kept = false;
-            SendEventMask(w);
-            continue;
-        }
-        record.own_notices = 2;
-        WriteRawTitle(w, *record.written);
-    }
 }
 
 BOOL X11WindowSystem::UpdateWindow(HWND window) {

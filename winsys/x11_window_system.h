@@ -5,20 +5,14 @@
 #include <memory>
 #include <string>
 
+#include "target/keeping.h"
+#include "winsys/own_windows.h"
 #include "winsys/window_system.h"
 
 typedef struct _XDisplay Display;
 typedef union _XEvent XEvent;
 
-// One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
-// SetWindowTextA itself, at once, as a process's own windows do on Windows.
-struct OwnWindow {
-    std::function<std::string()> text;
-    std::function<void(const std::string&)> set_text;
-    std::function<void()> repaint;  // what UpdateWindow does for it; may be empty
-};
-
-class X11WindowSystem final : public WindowSystem {
+class X11WindowSystem final : public WindowSystem, public TitleKeeping, public OwnWindows {
   public:
     // Opens a connection of its own to `display_name` (nullptr: $DISPLAY). On failure returns
     // nullptr and puts a one-line reason in `error`.
@@ -31,9 +25,7 @@ class X11WindowSystem final : public WindowSystem {
     // Ends the program so, now, if `display`'s connection has broken.
     static void EndIfConnectionLost(Display* display);
 
-    // Declares a window of this program; WindowFromPoint returns the deepest of them at a
-    // point over them, and their texts come from `own` instead of the server.
-    void DeclareOwnWindow(HWND window, OwnWindow own);
+    void DeclareOwnWindow(HWND window, OwnWindow own) override;
     void ForgetOwnWindow(HWND window);
 
     Display* display() const;
@@ -50,16 +42,11 @@ class X11WindowSystem final : public WindowSystem {
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;
 
-    // Titles that stay. Each first write to a foreign window records the title it had before.
-    // KeepTitle keeps the window at the title last written to it: when its application sets
-    // another, it is written again, at most a few times a second, until a plain write, the
-    // window's end, or an application that keeps setting its own for a few seconds. At most a
-    // few dozen windows are kept at once, and titles longer than a few KiB are not kept.
-    // GiveTitleBack writes the recorded title back and ends keeping. Each returns whether it
-    // did anything.
-    BOOL KeepTitle(HWND window);
-    BOOL GiveTitleBack(HWND window);
-    bool IsTitleKept(HWND window) const;
+    // Titles that stay, by the keeping rules: SetWindowTextA of a foreign window is their
+    // plain write, and the server's PropertyNotify and DestroyNotify events their notices.
+    bool KeepTitle(HWND window) override;
+    bool GiveTitleBack(HWND window) override;
+    bool IsTitleKept(HWND window) const override;
 
     BOOL GetCursorPos(POINT* point) override;
     HWND WindowFromPoint(LONG x, LONG y) override;

@@ -15,11 +15,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "mainwindow/form_load.h"
 #include "mainwindow/layout.h"
-#include "mainwindow/qt/x11_frame.h"
-#include "winsys/x11_window_system.h"
 
 namespace {
 
@@ -92,10 +91,11 @@ void PaintLabelText(QPainter& painter, const QRect& rect, const QString& text) {
 
 }  // namespace
 
-Form1::Form1(X11WindowSystem& windows)
+Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       windows_(windows),
+      keeping_(keeping),
       dpi_(qRound(screen()->logicalDotsPerInchY())),
       Text1(new QLineEdit(this)),
       Command1{new QPushButton(FromUtf8(layout::kWriteButton.initial_text), this),
@@ -147,36 +147,38 @@ Form1::Form1(X11WindowSystem& windows)
         });
     }
 
-    DeclareOwnWindows();
+    DeclareOwnWindows(own_windows);
 }
 
-void Form1::DeclareOwnWindows() {
+void Form1::DeclareOwnWindows(OwnWindows& own_windows) {
     // winId() makes each of them a native window (and, with AA_DontCreateNativeWidgetSiblings
     // set, nothing else); the labels are painted by Form1 and have no window.
-    windows_.DeclareOwnWindow(
+    own_windows.DeclareOwnWindow(
         static_cast<HWND>(winId()),
         {[this] { return FromWindowTitle(windowTitle()); },
          [this](const std::string& text) { setWindowTitle(AsWindowTitle(text)); },
          [this] { repaint(); }});
-    windows_.DeclareOwnWindow(static_cast<HWND>(Text1->winId()),
-                              {[this] { return ToUtf8(Text1->text()); },
-                               [this](const std::string& text) { Text1->setText(FromUtf8(text)); },
-                               [this] { Text1->repaint(); }});
+    own_windows.DeclareOwnWindow(
+        static_cast<HWND>(Text1->winId()),
+        {[this] { return ToUtf8(Text1->text()); },
+         [this](const std::string& text) { Text1->setText(FromUtf8(text)); },
+         [this] { Text1->repaint(); }});
     // Other programs read a window's name from the server, so the buttons publish their
     // captions there too, as a button's window text is its caption everywhere.
     for (QPushButton* button : Command1) {
         const HWND window = static_cast<HWND>(button->winId());
         button->windowHandle()->setTitle(button->text());
-        windows_.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
-                                           [button](const std::string& text) {
-                                               button->setText(FromUtf8(text));
-                                               button->windowHandle()->setTitle(button->text());
-                                           },
-                                           [button] { button->repaint(); }});
+        own_windows.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
+                                              [button](const std::string& text) {
+                                                  button->setText(FromUtf8(text));
+                                                  button->windowHandle()->setTitle(button->text());
+                                              },
+                                              [button] { button->repaint(); }});
     }
 }
 
-void Form1::ShowAndLoad() {
+void Form1::ShowAndLoad(std::function<bool(HWND)> framed) {
+    framed_ = std::move(framed);
     show();
     // Form_Load reads the outer rectangle and places the window there again, so it waits until
     // the window manager has put the frame around the window; without one it runs once mapped.
@@ -189,7 +191,7 @@ void Form1::ShowAndLoad() {
 }
 
 void Form1::LoadWhenFramed() {
-    if (!IsFramed(windows_.display(), winId()) && --frame_polls_left_ > 0) {
+    if (!framed_(static_cast<HWND>(winId())) && --frame_polls_left_ > 0) {
         return;
     }
     frame_poll_->stop();
@@ -240,18 +242,17 @@ void Form1::ClickCommand1(int index) {
 }
 
 void Form1::WriteAndKeep() {
-    ClickCommand1(0);
-    windows_.KeepTitle(TargetWindow);
+    ::WriteAndKeep(windows_, keeping_, TargetWindow, *this);
     ShowKept();
 }
 
 void Form1::GiveBack() {
-    windows_.GiveTitleBack(TargetWindow);
+    ::GiveBack(keeping_, TargetWindow);
     ShowKept();
 }
 
 void Form1::ShowKept() {
-    const bool kept = windows_.IsTitleKept(TargetWindow);
+    const bool kept = keeping_.IsTitleKept(TargetWindow);
     if (kept != target_kept_) {
         target_kept_ = kept;
         update(PixelsOf(layout::kLabel1, dpi_));

@@ -1,26 +1,31 @@
 // Form1 on Qt 6 Widgets: the program's one window. The labels are painted here; Text1 and the
-// two Command1 buttons are native X windows that the X11 backend knows as this program's own.
+// two Command1 buttons are native windows that the backend knows as this program's own.
 #pragma once
 
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <string>
 
+#include "target/keeping.h"
 #include "target/target.h"
+#include "winsys/own_windows.h"
+#include "winsys/window_system.h"
 
 class QLineEdit;
 class QPushButton;
 class QTimer;
-class X11WindowSystem;
 
 class Form1 final : public QWidget, public FormTexts {
   public:
-    explicit Form1(X11WindowSystem& windows);
+    // The backend's faces: the eight operations, keeping titles, and learning of Form1's own
+    // windows.
+    Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows);
 
-    // Shows the window and runs Form_Load once the window manager has framed it; Timer1 starts
-    // ticking when Form_Load ends.
-    void ShowAndLoad();
+    // Shows the window and runs Form_Load once `framed` says the window manager has framed it
+    // (or after a while without); Timer1 starts ticking when Form_Load ends.
+    void ShowAndLoad(std::function<bool(HWND)> framed);
     // Presses a button of Command1, as its key does: Command1_Click runs with `index`.
     void ClickCommand1(int index);
     // Writes as the write button does, then keeps the target's title at what was written.
@@ -38,12 +43,13 @@ class Form1 final : public QWidget, public FormTexts {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void DeclareOwnWindows();
+    void DeclareOwnWindows(OwnWindows& own_windows);
     void LoadWhenFramed();
     // Shows in Label1 whether the target's title is kept, painting only a change.
     void ShowKept();
 
-    X11WindowSystem& windows_;
+    WindowSystem& windows_;
+    TitleKeeping& keeping_;
     const int dpi_;
     HWND TargetWindow = 0;
     std::string label2_caption_;
@@ -54,4 +60,5 @@ class Form1 final : public QWidget, public FormTexts {
     QTimer* Timer1;
     QTimer* frame_poll_;
     int frame_polls_left_ = 0;
+    std::function<bool(HWND)> framed_;
 };

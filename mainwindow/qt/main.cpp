@@ -14,6 +14,7 @@
 
 #include "mainwindow/qt/form1.h"
 #include "mainwindow/qt/global_keys.h"
+#include "mainwindow/qt/x11_frame.h"
 #include "winsys/x11_window_system.h"
 
 namespace {
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     SpeakOnceForQtOnLostConnection(app);
-    Form1 form(*windows);
+    Form1 form(*windows, *windows, *windows);
     // The keys of the two buttons for desktops where the focus follows the pointer onto the
     // target: Enter and Escape would then go to the target, never to Form1.
     // The backend reads events in the middle of a tick too (the pointer query is where it catches
@@ -96,6 +97,6 @@ int main(int argc, char** argv) {
     QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      [&] { windows->HandleEvents(); });
-    form.ShowAndLoad();
+    form.ShowAndLoad([&](HWND window) { return IsFramed(windows->display(), window); });
     return app.exec();
 }

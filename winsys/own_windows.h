@@ -1,0 +1,25 @@
+// The program's own windows, as a backend that cannot ask the toolkit learns of them.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "winsys/window_system.h"
+
+// One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
+// SetWindowTextA itself, at once, as a process's own windows do on Windows.
+struct OwnWindow {
+    std::function<std::string()> text;
+    std::function<void(const std::string&)> set_text;
+    std::function<void()> repaint;  // what UpdateWindow does for it; may be empty
+};
+
+class OwnWindows {
+  public:
+    // Declares a window of this program; WindowFromPoint returns the deepest of them at a
+    // point over them, and their texts come from `own` instead of the window system.
+    virtual void DeclareOwnWindow(HWND window, OwnWindow own) = 0;
+
+  protected:
+    ~OwnWindows() = default;
+};
