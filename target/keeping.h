@@ -107,22 +107,29 @@ class TitleKeeper {
     }
 
     // A plain write of `title` to `window`. The first one records the title the window had
-    // before; each remembers what it wrote, unless that is too long to keep, and ends keeping.
-    // Answers whether the store wrote it.
+    // before; each remembers what it wrote, unless that is too long to keep or the write did not
+    // take, and ends keeping. Answers whether the store wrote it.
     bool Write(HWND window, Title title) {
         Record* record = RecordFor(window);
         const bool written = store_.WriteTitle(window, title);
-        if (record != nullptr) {
-            record->written = store_.TitleBytes(title) <= kMaxTitleBytes
-                                  ? std::optional<Title>(std::move(title))
-                                  : std::nullopt;
-            Stop(window, *record);
-        }
+        Remember(window, record, std::move(title), written);
         return written;
     }
 
-    // Keeps `window` at the title last written to it, until a plain write, the window's end,
-    // or an application that keeps setting its own faster than the pace for kGiveUpAfter.
+    // The same for a plain write the backend makes itself, in a form of its own (such as 8-bit
+    // text): `write()` makes it and answers whether it took; `title` is what the window then
+    // holds, as the store reads it.
+    template <typename Writes>
+    bool Write(HWND window, Title title, Writes write) {
+        Record* record = RecordFor(window);
+        const bool written = write();
+        Remember(window, record, std::move(title), written);
+        return written;
+    }
+
+    // Keeps `window` at the title last written to it, if that write took, until a plain write,
+    // the window's end, or an application that keeps setting its own faster than the pace for
+    // kGiveUpAfter.
     bool KeepTitle(HWND window) {
         const auto it = records_.find(window);
         if (it == records_.end() || !it->second.written) {
@@ -249,6 +256,15 @@ class TitleKeeper {
         record.original = std::move(original);
         store_.ListeningChanged(window);
         return &record;
+    }
+
+    void Remember(HWND window, Record* record, Title title, bool written) {
+        if (record != nullptr) {
+            record->written = written && store_.TitleBytes(title) <= kMaxTitleBytes
+                                  ? std::optional<Title>(std::move(title))
+                                  : std::nullopt;
+            Stop(window, *record);
+        }
     }
 
     void Stop(HWND window, Record& record) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,7 @@ struct FakeTitles final : TitleStore<std::string> {
     }
     bool WriteTitle(HWND window, const std::string& title) override {
         ++writes;
-        return Change(window, title);
+        return refusing.count(window) == 0 && Change(window, title);
     }
     std::size_t TitleBytes(const std::string& title) const override { return title.size(); }
     int NoticesPerWrite() const override { return 2; }
@@ -122,6 +123,7 @@ struct FakeTitles final : TitleStore<std::string> {
     std::map<HWND, std::string> titles;  // the windows that exist
     std::map<HWND, int> notices;         // notices not yet passed on
     std::map<HWND, Keeper::Listening> told;
+    std::set<HWND> refusing;  // windows that take no title from this program
     int reads = 0;
     int writes = 0;
 };
@@ -134,6 +136,17 @@ const Act Write = [](FakeTitles& s, const std::string& t) { return s.keeper.Writ
 const Act Keep = [](FakeTitles& s, const std::string&) { return s.keeper.KeepTitle(kWindow); };
 const Act GiveBack = [](FakeTitles& s, const std::string&) {
     return s.keeper.GiveTitleBack(kWindow);
+};
+// A plain write the backend makes itself, not through the store.
+const Act WriteOwn = [](FakeTitles& s, const std::string& t) {
+    return s.keeper.Write(kWindow, t,
+                          [&] { return s.refusing.count(kWindow) == 0 && s.Change(kWindow, t); });
+};
+const Act Refuse = [](FakeTitles& s, const std::string&) {
+    return s.refusing.insert(kWindow), true;
+};
+const Act Accept = [](FakeTitles& s, const std::string&) {
+    return s.refusing.erase(kWindow), true;
 };
 const Act AppSets = [](FakeTitles& s, const std::string& t) { return s.Change(kWindow, t); };
 const Act End = [](FakeTitles& s, const std::string&) { return s.End(kWindow), true; };
@@ -270,6 +283,32 @@ INSTANTIATE_TEST_SUITE_P(
                   {200, Keep, "", kLongest, kKept}},
                  2,
                  3},
+        // The first write records the title even when it does not take; a write that did not
+        // take leaves nothing to keep, not even what an earlier one wrote.
+        KeepCase{"AWriteThatDidNotTakeIsNotKept",
+                 {{0, Refuse, "", "first", kNotKept},
+                  {0, Write, "refused", "first", kNotKept, false},
+                  {0, Keep, "", "first", kNotKept, false},
+                  {100, Accept, "", "first", kNotKept},
+                  {100, Write, "took", "took", kNotKept},
+                  {200, Refuse, "", "took", kNotKept},
+                  {200, WriteOwn, "refused", "took", kNotKept, false},
+                  {200, Keep, "", "took", kNotKept, false},
+                  {300, GiveBack, "", "took", kNotKept, false},
+                  {400, Accept, "", "took", kNotKept},
+                  {400, GiveBack, "", "first", kNotKept}},
+                 1,
+                 4},
+        // Only the answers go through the store.
+        KeepCase{"AWriteTheBackendMakesItselfIsKeptAlike",
+                 {{0, WriteOwn, "own", "own", kNotKept},
+                  {0, Keep, "", "own", kKept},
+                  {100, AppSets, "app", "own", kKept},
+                  {200, WriteOwn, "again", "again", kNotKept},
+                  {300, AppSets, "app", "app", kNotKept},
+                  {400, GiveBack, "", "first", kNotKept}},
+                 3,
+                 2},
         KeepCase{"AWriteToAWindowThatHasGoneRecordsNothing",
                  {{0, End, "", "(gone)", kNotKept},
                   {100, Write, "lost", "(gone)", kNotKept, false},
