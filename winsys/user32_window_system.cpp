@@ -2,10 +2,19 @@
 
 namespace {
 
-// The exported names, in the order of User32WindowSystem::Function (the 8-bit variants).
-constexpr std::array<const char*, 8> kExportedNames = {
-    "GetCursorPos",   "WindowFromPoint", "IsWindow",      "GetWindowTextA",
-    "SetWindowTextA", "UpdateWindow",    "GetWindowRect", "SetWindowPos"};
+// The exported names, in the order of User32WindowSystem::Function: the eight operations (the
+// 8-bit variants), then the functions of keeping titles.
+constexpr std::array<const char*, 11> kExportedNames = {"GetCursorPos",
+                                                        "WindowFromPoint",
+                                                        "IsWindow",
+                                                        "GetWindowTextA",
+                                                        "SetWindowTextA",
+                                                        "UpdateWindow",
+                                                        "GetWindowRect",
+                                                        "SetWindowPos",
+                                                        "GetWindowTextW",
+                                                        "SetWindowTextW",
+                                                        "GetWindowThreadProcessId"};
 
 }  // namespace
 
@@ -98,4 +107,31 @@ BOOL User32WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int
         return fn(window, insert_after, x, y, cx, cy, flags);
     }
     return FALSE;
+}
+
+int User32WindowSystem::GetWindowTextW(HWND window, wchar_t* buffer, int capacity) {
+    if (auto fn = Bound<decltype(&::GetWindowTextW)>(kGetWindowTextW)) {
+        return fn(window, buffer, capacity);
+    }
+    if (capacity > 0) {
+        buffer[0] = L'\0';
+    }
+    return 0;
+}
+
+BOOL User32WindowSystem::SetWindowTextW(HWND window, const wchar_t* text) {
+    if (auto fn = Bound<decltype(&::SetWindowTextW)>(kSetWindowTextW)) {
+        return fn(window, text);
+    }
+    return FALSE;
+}
+
+DWORD User32WindowSystem::GetWindowThreadProcessId(HWND window, DWORD* process) {
+    if (auto fn = Bound<decltype(&::GetWindowThreadProcessId)>(kGetWindowThreadProcessId)) {
+        return fn(window, process);
+    }
+    if (process != nullptr) {
+        *process = 0;
+    }
+    return 0;
 }

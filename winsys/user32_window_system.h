@@ -1,5 +1,6 @@
 // The eight window-system operations on Windows: each is the user32 function of the same name,
-// looked up by its exported name on its first call and kept for every later call.
+// looked up by its exported name on its first call and kept for every later call. The few more
+// functions that keeping titles needs are bound the same way, beside them.
 #pragma once
 
 #include <array>
@@ -25,6 +26,12 @@ class User32WindowSystem final : public WindowSystem {
     BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                       UINT flags) override;
 
+    // Not operations of the handlers: titles in full as UTF-16, and which process a window
+    // belongs to.
+    int GetWindowTextW(HWND window, wchar_t* buffer, int capacity);
+    BOOL SetWindowTextW(HWND window, const wchar_t* text);
+    DWORD GetWindowThreadProcessId(HWND window, DWORD* process);
+
   private:
     enum Function {
         kGetCursorPos,
@@ -35,6 +42,9 @@ class User32WindowSystem final : public WindowSystem {
         kUpdateWindow,
         kGetWindowRect,
         kSetWindowPos,
+        kGetWindowTextW,
+        kSetWindowTextW,
+        kGetWindowThreadProcessId,
         kFunctionCount
     };
 

@@ -2,7 +2,9 @@
 
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "mainwindow/win32/font_cmap.h"
 #include "mainwindow/win32/text.h"
 #include "resources/velmo_ids.h"
 
@@ -63,6 +65,28 @@ HFONT CreateFormFont(int dpi) {
                        DEFAULT_QUALITY, VARIABLE_PITCH | FF_DONTCARE, ChooseFace().c_str());
 }
 
+// The table tag GetFontData takes: the four letters as they lie in the file.
+constexpr DWORD kCmapTag = 'c' | 'm' << 8 | 'a' << 16 | 'p' << 24;
+constexpr char32_t kPin = 0x1f4cc;
+
+// Whether the font itself has a glyph for `character`, without the fonts the system would draw
+// it with instead.
+bool FontHasCharacter(HFONT font, char32_t character) {
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(screen, font);
+    std::vector<std::byte> cmap;
+    const DWORD size = GetFontData(screen, kCmapTag, 0, nullptr, 0);
+    if (size != GDI_ERROR && size > 0) {
+        cmap.resize(size);
+        if (GetFontData(screen, kCmapTag, 0, cmap.data(), size) != size) {
+            cmap.clear();
+        }
+    }
+    SelectObject(screen, old);
+    ReleaseDC(nullptr, screen);
+    return CmapMapsCharacter(cmap, character);
+}
+
 RECT ToRect(const layout::PixelRect& r) {
     return {r.left, r.top, r.left + r.width, r.top + r.height};
 }
@@ -107,6 +131,19 @@ void Form1::StartTimer1() {
 }
 
 bool Form1::HandleDialogKeys(MSG* message) {
+    // With Shift, Enter and Escape keep and give back, whichever control holds the focus; the
+    // key state is the one of when the message was queued.
+    if (message->message == WM_KEYDOWN && GetKeyState(VK_SHIFT) < 0 &&
+        (message->hwnd == hwnd_ || IsChild(hwnd_, message->hwnd))) {
+        if (message->wParam == VK_RETURN) {
+            OnWriteAndKeep();
+            return true;
+        }
+        if (message->wParam == VK_ESCAPE) {
+            OnGiveBack();
+            return true;
+        }
+    }
     return IsDialogMessageW(hwnd_, message) != FALSE;
 }
 
@@ -185,6 +222,7 @@ LRESULT Form1::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
 bool Form1::OnCreate() {
     font_ = CreateFormFont(dpi_);
     label1_ = Utf8ToWide(layout::kLabel1.initial_text);
+    kept_mark_ = FontHasCharacter(font_, kPin) ? L" \U0001F4CC" : L" [keep]";
     CreateControls();
     return text1_ != nullptr;
 }
@@ -229,6 +267,8 @@ void Form1::OnPrintClient(HDC dc) {
 void Form1::OnTimer(UINT_PTR id) {
     if (id == kTimer1) {
         Timer1_Timer(windows_, TargetWindow, *this);
+        keeping_.LookAtTitles();
+        ShowKept();
     }
 }
 
@@ -238,9 +278,31 @@ void Form1::OnCommand(int id, int code) {
     }
     if (id == kWriteButtonId) {
         Command1_Click(windows_, TargetWindow, *this, 0);
+        ShowKept();  // a plain write ends keeping
     } else if (id == kCaptureButtonId) {
         Command1_Click(windows_, TargetWindow, *this, 1);
     }
+}
+
+void Form1::OnWriteAndKeep() {
+    WriteAndKeep(windows_, keeping_, TargetWindow, *this);
+    ShowKept();
+}
+
+void Form1::OnGiveBack() {
+    GiveBack(keeping_, TargetWindow);
+    ShowKept();
+}
+
+void Form1::ShowKept() {
+    const bool kept = keeping_.IsTitleKept(TargetWindow);
+    if (kept == target_kept_) {
+        return;
+    }
+    target_kept_ = kept;
+    label1_ = Utf8ToWide(layout::kLabel1.initial_text) + (kept ? kept_mark_ : L"");
+    const RECT r = ClientPixels(layout::kLabel1);
+    InvalidateRect(hwnd_, &r, FALSE);
 }
 
 void Form1::CreateControls() {

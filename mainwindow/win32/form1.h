@@ -1,16 +1,20 @@
 // Form1 on raw Win32: the window, its three child controls, the two labels it paints itself,
-// Timer1 and the keyboard roles of the two Command1 buttons.
+// Timer1 and the keyboard roles of the two Command1 buttons, with Shift the keys of keeping.
 #pragma once
 
 #include <string>
 
 #include "mainwindow/layout.h"
 #include "target/target.h"
+#include "winsys/user32_title_keeping.h"
 #include "winsys/window_system.h"
 
 class Form1 final : public FormTexts {
   public:
-    explicit Form1(WindowSystem& windows) : windows_(windows) {}
+    // The handlers act through `windows`, which is to write through `keeping` for keeping to
+    // see plain writes.
+    Form1(WindowSystem& windows, User32TitleKeeping& keeping)
+        : windows_(windows), keeping_(keeping) {}
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -22,8 +26,8 @@ class Form1 final : public FormTexts {
     // Timer1 ticks from now on.
     void StartTimer1();
 
-    // Gives a message of the loop to the keyboard roles (Enter, Escape, Tab); true if it was
-    // handled there and must be neither translated nor dispatched.
+    // Gives a message of the loop to the keyboard roles (Enter, Escape, Tab; Shift+Enter and
+    // Shift+Escape); true if it was handled there and must be neither translated nor dispatched.
     bool HandleDialogKeys(MSG* message);
 
     std::string Label2Caption() const override;
@@ -33,6 +37,9 @@ class Form1 final : public FormTexts {
 
     // The window found under the pointer at the latest tick; 0 before the first.
     HWND TargetWindow = nullptr;
+
+    // What Label1 shows: its caption, followed by a mark while TargetWindow's title is kept.
+    const std::wstring& Label1Caption() const { return label1_; }
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -46,18 +53,24 @@ class Form1 final : public FormTexts {
     void OnPrintClient(HDC dc);
     void OnTimer(UINT_PTR id);
     void OnCommand(int id, int code);
+    void OnWriteAndKeep();
+    void OnGiveBack();
+    void ShowKept();
 
     void CreateControls();
     void Paint(HDC dc);
     RECT ClientPixels(const layout::Control& control) const;
 
     WindowSystem& windows_;
+    User32TitleKeeping& keeping_;
     HWND hwnd_ = nullptr;
     HWND text1_ = nullptr;
     HWND last_focus_ = nullptr;  // the control to give the focus back to on activation
     HFONT font_ = nullptr;
     int dpi_ = 96;
     std::wstring label1_;
+    std::wstring kept_mark_;  // a pin where the font has one, else words
+    bool target_kept_ = false;
     std::string label2_;  // in the ANSI code page, as the tracker gave it
     std::wstring label2_shown_;
 };

@@ -4,6 +4,7 @@
 
 #include "mainwindow/form_load.h"
 #include "mainwindow/win32/form1.h"
+#include "winsys/user32_title_keeping.h"
 #include "winsys/user32_window_system.h"
 
 #include <commctrl.h>
@@ -47,7 +48,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
-    Form1 form(windows);
+    // The handlers write through keeping, which records the first title and keeps what is
+    // written with Shift+Enter.
+    User32TitleKeeping keeping(windows);
+    Form1 form(keeping, keeping);
     if (!form.Create(instance)) {
         WriteToStderr("Velmo: cannot create its window\n");
         return 1;

@@ -25,6 +25,9 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
         const auto* form = reinterpret_cast<const Form1*>(GetWindowLongPtrW(root, GWLP_USERDATA));
         answer.target = form != nullptr ? form->TargetWindow : nullptr;
         answer.form = form;
+        if (form != nullptr) {
+            form->Label1Caption().copy(answer.label1, std::size(answer.label1) - 1);
+        }
         SIZE ideal{};
         answer.common_controls_6 =
             SendMessageW(FindWindowExW(root, nullptr, L"Button", nullptr), BCM_GETIDEALSIZE, 0,

@@ -23,5 +23,6 @@ struct FormProbeAnswer {
     // Whether Form1's buttons are those of the common controls 6, which the manifest asks for:
     // only they answer BCM_GETIDEALSIZE.
     BOOL common_controls_6;
-    const void* form;  // where Form1 lives in Velmo.exe
+    const void* form;    // where Form1 lives in Velmo.exe
+    wchar_t label1[48];  // what Label1 shows, cut to fit
 };

@@ -1,5 +1,7 @@
 #include "tests/wine/harness.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sstream>
 
 std::string Utf8(const std::wstring& text) {
@@ -55,21 +57,42 @@ bool Report::Check(const std::string& name, bool ok, const std::string& detail) 
     return ok;
 }
 
+void Report::Note(const std::string& text) {
+    std::fprintf(out_, "# %s\n", text.c_str());
+    std::fflush(out_);
+}
+
 void Report::Close() {
     std::fprintf(out_, "%d passed, %d failed\n", passed_, failed);
     std::fflush(out_);
 }
 
 void Pump(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    const double end = NowMs() + ms;
+    for (double now = NowMs(); now < end; now = NowMs()) {
+        double wait = end - now;
+        if (const std::optional<double> due = TitleWindow::ResetDue()) {
+            wait = std::min(wait, *due - NowMs());
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                  static_cast<DWORD>(std::ceil(std::max(wait, 0.0))), QS_ALLINPUT);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
     }
+}
+
+double NowMs() {
+    static const double ticks_per_ms = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart) / 1000;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / ticks_per_ms;
 }
 
 bool AwaitSentMessage(DWORD timeout_ms) {
@@ -258,6 +281,21 @@ std::vector<std::string> Velmo::Trace() {
     return lines;
 }
 
+double Velmo::ProcessorMs() const {
+    // Velmo.exe does all its work on its one thread. Its times, unlike the process's: Wine
+    // answers GetProcessTimes of another process with those of the caller.
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(process_.hThread, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ms = [](const FILETIME& t) {
+        return static_cast<double>(static_cast<ULONGLONG>(t.dwHighDateTime) << 32 |
+                                   t.dwLowDateTime) /
+               10000;
+    };
+    return ms(kernel) + ms(user);
+}
+
 long Velmo::Close() {
     PostMessageW(form1_, WM_CLOSE, 0, 0);
     DWORD code = 0;
@@ -286,15 +324,30 @@ void TestWindow::Destroy() {
     }
 }
 
-void PressKey(WORD virtual_key) {
-    INPUT keys[2] = {};
-    for (INPUT& key : keys) {
-        key.type = INPUT_KEYBOARD;
-        key.ki.wVk = virtual_key;
-        key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC));
+namespace {
+
+INPUT Key(WORD virtual_key, bool up) {
+    INPUT key = {};
+    key.type = INPUT_KEYBOARD;
+    key.ki.wVk = virtual_key;
+    key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC));
+    key.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return key;
+}
+
+// `inputs`, with the Shift key pressed before and released after them if `shift`.
+void SendWithShift(std::vector<INPUT> inputs, bool shift) {
+    if (shift) {
+        inputs.insert(inputs.begin(), Key(VK_SHIFT, false));
+        inputs.push_back(Key(VK_SHIFT, true));
     }
-    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, keys, sizeof(INPUT));
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+}  // namespace
+
+void PressKey(WORD virtual_key, bool shift) {
+    SendWithShift({Key(virtual_key, false), Key(virtual_key, true)}, shift);
 }
 
 void MovePointer(HWND onto) {
@@ -312,11 +365,101 @@ void PointAt(Report& report, const Velmo& velmo, HWND window) {
     }
 }
 
-void Click(Report& report, const Velmo& velmo, HWND window) {
+void Click(Report& report, const Velmo& velmo, HWND window, bool shift) {
     PointAt(report, velmo, window);
-    INPUT buttons[2] = {};
+    std::vector<INPUT> buttons(2);
     buttons[0].type = buttons[1].type = INPUT_MOUSE;
     buttons[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     buttons[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, buttons, sizeof(INPUT));
+    SendWithShift(std::move(buttons), shift);
+}
+
+// --- TitleWindow ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr wchar_t kTitleWindowClass[] = L"Vellomar.TitleWindow";
+
+std::vector<TitleWindow*>& Resetting() {
+    static std::vector<TitleWindow*> windows;
+    return windows;
+}
+
+}  // namespace
+
+TitleWindow::TitleWindow(const std::wstring& title, RECT rect, bool refuses) : refuses_(refuses) {
+    static const ATOM registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+        wc.lpszClassName = kTitleWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    (void)registered;
+    hwnd_ = CreateWindowExW(0, kTitleWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, rect.left,
+                            rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), this);
+    Resetting().push_back(this);
+    ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+    Pump(100);
+}
+
+TitleWindow::~TitleWindow() {
+    auto& windows = Resetting();
+    windows.erase(std::remove(windows.begin(), windows.end(), this), windows.end());
+    DestroyWindow(hwnd_);
+}
+
+void TitleWindow::Reset(const std::wstring& title) {
+    ++resets_;
+    if (!waiting_since_) {
+        waiting_since_ = NowMs();
+    }
+    SetWindowTextW(hwnd_, title.c_str());
+}
+
+void TitleWindow::ResetEvery(double period_ms, const std::wstring& title) {
+    period_ms_ = period_ms;
+    reset_title_ = title;
+    next_reset_ = NowMs() + period_ms;
+}
+
+std::optional<double> TitleWindow::ResetDue() {
+    std::optional<double> next;
+    for (TitleWindow* w : Resetting()) {
+        if (w->period_ms_ <= 0) {
+            continue;
+        }
+        const double now = NowMs();
+        if (now >= w->next_reset_) {
+            w->Reset(w->reset_title_);
+            // Late resets are made up for, unless far behind.
+            w->next_reset_ = std::max(w->next_reset_ + w->period_ms_, now - 10 * w->period_ms_);
+        }
+        next = std::min(next.value_or(w->next_reset_), w->next_reset_);
+    }
+    return next;
+}
+
+LRESULT CALLBACK TitleWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        SetWindowLongPtrW(
+            window, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<TitleWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // A text sent from another thread is Velmo.exe's; this thread sets its own directly.
+    if (message == WM_SETTEXT && self != nullptr && InSendMessage()) {
+        ++self->writes_;
+        if (self->refuses_) {
+            return FALSE;
+        }
+        if (self->waiting_since_) {
+            self->overwritten_after_.push_back(NowMs() - *self->waiting_since_);
+            self->waiting_since_.reset();
+        }
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
 }

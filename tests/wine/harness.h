@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ class Report {
         return Check(name, seen == wanted, "seen " + Show(seen) + ", wanted " + Show(wanted));
     }
     void Close();
+    // A line of figures, "# TEXT", which is no check.
+    void Note(const std::string& text);
     int failed = 0;
 
   private:
@@ -40,8 +43,12 @@ class Report {
 };
 
 // Handles what is sent or posted to this thread's windows (a write from Velmo.exe into one of
-// them is a sent WM_SETTEXT) for `ms` milliseconds.
+// them is a sent WM_SETTEXT) for `ms` milliseconds, and resets the titles of TitleWindows that
+// are due.
 void Pump(DWORD ms);
+
+// Milliseconds on a steady clock finer than the tick count.
+double NowMs();
 
 // Pumps until `done()` holds or `timeout_ms` has passed; returns whether it held.
 template <typename Done>
@@ -87,6 +94,8 @@ class Velmo {
     bool Read(HWND window, FormProbeAnswer* answer) const;
     // The trace lines written so far.
     std::vector<std::string> Trace();
+    // The processor time Velmo.exe's thread has used so far, user and kernel, in milliseconds.
+    double ProcessorMs() const;
     // Closes Form1 as its close box does; the exit code, or -1 if the process did not end.
     long Close();
 
@@ -113,11 +122,52 @@ class TestWindow {
     HWND hwnd_;
 };
 
-// Input through SendInput: a key goes to whichever window has the keyboard focus.
-void PressKey(WORD virtual_key);
+// A top-level window of this test as an application that sets its own title: it counts what
+// Velmo.exe writes to it (WM_SETTEXT sent from another thread), may refuse that (answers FALSE
+// and keeps its title, as a window of a process with higher rights stays unchanged), and may
+// set its own title again and again while this thread pumps, timing how soon each of those
+// resets is written over.
+class TitleWindow {
+  public:
+    TitleWindow(const std::wstring& title, RECT rect, bool refuses = false);
+    ~TitleWindow();
+    TitleWindow(const TitleWindow&) = delete;
+    TitleWindow& operator=(const TitleWindow&) = delete;
+    HWND hwnd() const { return hwnd_; }
+
+    // Sets `title` now.
+    void Reset(const std::wstring& title);
+    // Sets `title` every `period_ms` from now while this thread pumps; 0 stops.
+    void ResetEvery(double period_ms, const std::wstring& title);
+    int resets() const { return resets_; }
+    int writes() const { return writes_; }
+    // For each reset that a write followed, the time until the first write after it; a reset
+    // made while one waits for its write counts with it.
+    const std::vector<double>& overwritten_after_ms() const { return overwritten_after_; }
+
+    // Resets the titles of every TitleWindow that is due; when the next one is due.
+    static std::optional<double> ResetDue();
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+    HWND hwnd_ = nullptr;
+    bool refuses_;
+    int writes_ = 0;
+    int resets_ = 0;
+    double period_ms_ = 0;
+    double next_reset_ = 0;
+    std::wstring reset_title_;
+    std::optional<double> waiting_since_;  // a reset not yet written over
+    std::vector<double> overwritten_after_;
+};
+
+// Input through SendInput: a key goes to whichever window has the keyboard focus; with `shift`
+// the Shift key is held around it.
+void PressKey(WORD virtual_key, bool shift = false);
 void MovePointer(HWND onto);
 // Moves the pointer onto the window and waits until a tick of Timer1 has made it Form1's
 // TargetWindow; if none has within 10 s, a failed check names the target last read.
 void PointAt(Report& report, const Velmo& velmo, HWND window);
-// Points at the window, then clicks it with the left button.
-void Click(Report& report, const Velmo& velmo, HWND window);
+// Points at the window, then clicks it with the left button, with Shift held if `shift`.
+void Click(Report& report, const Velmo& velmo, HWND window, bool shift = false);

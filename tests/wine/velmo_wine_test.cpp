@@ -5,8 +5,10 @@
 //   DPI is the density the system is expected to run at; REPORT receives one line per check.
 //   OTHER.EXE are the builds of the other width, whose resources are read as data.
 #include <algorithm>
+#include <cmath>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "mainwindow/layout.h"
@@ -156,6 +158,15 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
 
 // --- A vanished target, mouse clicks, Tab ---------------------------------------------------
 
+const std::wstring kLabel1 = L"ターゲットウインドウ";
+// Wine draws the face with IPA's P Gothic, which has no pin: the mark is in words.
+const std::wstring kLabel1Kept = kLabel1 + L" [keep]";
+
+std::wstring Label1(const Velmo& velmo) {
+    FormProbeAnswer seen{};
+    return velmo.Read(velmo.Form1(), &seen) ? std::wstring(seen.label1) : L"(no answer)";
+}
+
 void CheckEdges(Report& report, Velmo& velmo) {
     {
         const std::string name = "write to a target destroyed since the last tick: ";
@@ -180,11 +191,17 @@ void CheckEdges(Report& report, Velmo& velmo) {
         report.Equal(name + "Form1's caption is unchanged", Text(velmo.Form1()), kCaption);
     }
 
-    SetText(velmo.Text1(), L"押された");
-    Click(report, velmo, velmo.WriteButton());
-    WaitFor([&] { return Text(velmo.WriteButton()) == L"押された"; });
-    report.Equal("a click on the write button sets its own caption", Text(velmo.WriteButton()),
-                 L"押された");
+    // Shift changes nothing of a click: it writes, and keeps nothing.
+    for (const auto& [how, shift, text] : {std::tuple{"a click", false, L"押された"},
+                                           {"a Shift+click", true, L"シフトで押された"}}) {
+        SetText(velmo.Text1(), text);
+        Click(report, velmo, velmo.WriteButton(), shift);
+        WaitFor([&] { return Text(velmo.WriteButton()) == text; });
+        report.Equal(std::string(how) + " on the write button sets its own caption",
+                     Text(velmo.WriteButton()), std::wstring(text));
+        report.Equal(std::string(how) + " on the write button shows no mark of keeping",
+                     Label1(velmo), kLabel1);
+    }
 
     for (const auto& [from, first] : {std::pair{"Text1", velmo.Text1()},
                                       std::pair{"the capture button", velmo.CaptureButton()}}) {
@@ -195,6 +212,206 @@ void CheckEdges(Report& report, Velmo& velmo) {
         report.Check(std::string("Tab from ") + from + " puts the focus in Text1",
                      velmo.Focus() == velmo.Text1());
     }
+}
+
+// --- Titles that stay: Shift+Enter writes and keeps, Shift+Escape gives back ---------------
+
+const RECT kTargetRect = {700, 150, 1100, 450};
+
+struct Key {
+    WORD key;  // VK_RETURN or VK_ESCAPE
+    bool shift;
+    std::wstring typed;  // into Text1 before Enter
+    bool writes;         // whether Velmo.exe then writes to the target (a refused write too)
+};
+
+// Presses the key on the target under the pointer; once Velmo.exe has written, if it is to.
+void Press(TitleWindow& target, const Velmo& velmo, const Key& key) {
+    const int before = target.writes();
+    if (key.key == VK_RETURN) {
+        SetText(velmo.Text1(), key.typed);
+    }
+    PressKey(key.key, key.shift);
+    if (key.writes) {
+        WaitFor([&] { return target.writes() > before; });
+    }
+}
+
+// Returns once Velmo.exe has handled the keys pressed before: the capture key after them has
+// filled the emptied Text1.
+void Settle(const Velmo& velmo) {
+    SetText(velmo.Text1(), L"");
+    PressKey(VK_ESCAPE);
+    WaitFor([&] { return !Text(velmo.Text1()).empty(); });
+}
+
+struct KeepingUse {
+    const char* name;
+    std::wstring title;  // the target's title before
+    bool refuses;        // the target refuses every title from outside
+    std::vector<Key> keys;
+    std::wstring after;  // its title after them
+    bool kept;           // Label1's mark shows, and a title the target sets is written over
+};
+
+void CheckKeeping(Report& report, Velmo& velmo) {
+    const Key enter_and_keep = {VK_RETURN, true, L"保たれる題名", true};
+    const Key give_back = {VK_ESCAPE, true, L"", true};
+    // Characters code page 932 cannot hold: Hangul, Latin with accents, an en dash, and one
+    // beyond U+FFFF (a surrogate pair).
+    const std::wstring unheld = L"한국어 é – \U0001F600 ＡＢＣ";
+    const std::vector<KeepingUse> rows = {
+        {"Shift+Enter", L"保つ前", false, {enter_and_keep}, L"保たれる題名", true},
+        {"a plain write after Shift+Enter",
+         L"普通に戻る",
+         false,
+         {enter_and_keep, {VK_RETURN, false, L"普通の書き込み", true}},
+         L"普通の書き込み",
+         false},
+        {"Shift+Escape after several writes",
+         unheld,
+         false,
+         {{VK_RETURN, false, L"一", true},
+          {VK_RETURN, true, L"二", true},
+          {VK_RETURN, false, L"三", true},
+          give_back},
+         unheld,
+         false},
+        {"Shift+Escape, a write, Shift+Escape again",
+         L"Ελληνικά ü \U0001F642",
+         false,
+         {enter_and_keep, give_back, {VK_RETURN, false, L"再び", true}, give_back},
+         L"Ελληνικά ü \U0001F642",
+         false},
+        {"Shift+Escape on a window never written to",
+         L"手付かず 한",
+         false,
+         {{VK_ESCAPE, true, L"", false}},
+         L"手付かず 한",
+         false},
+        {"Shift+Enter on a window that refuses the title",
+         L"拒む窓",
+         true,
+         {enter_and_keep},
+         L"拒む窓",
+         false},
+    };
+    for (const KeepingUse& row : rows) {
+        const std::string name = std::string(row.name) + ": ";
+        TitleWindow target(row.title, kTargetRect, row.refuses);
+        PointAt(report, velmo, target.hwnd());
+        for (const Key& key : row.keys) {
+            Press(target, velmo, key);
+        }
+        Settle(velmo);
+        report.Equal(name + "the title after the keys", Text(target.hwnd()), row.after);
+        report.Equal(
+            name + "writes that reached the window", target.writes(),
+            std::count_if(row.keys.begin(), row.keys.end(), [](const Key& k) { return k.writes; }));
+        report.Equal(name + "Label1", Label1(velmo), row.kept ? kLabel1Kept : kLabel1);
+
+        // A kept title is written again at the next tick, or once the pace allows: within
+        // 350 ms.
+        const std::wstring reset = L"アプリが付けた題名";
+        const int before = target.writes();
+        target.Reset(reset);
+        WaitFor([&] { return target.writes() > before; }, row.kept ? 2000 : 800);
+        const std::string what = row.kept ? "a title the window sets is written over: "
+                                          : "a title the window sets stays: ";
+        report.Equal(name + what + "the title", Text(target.hwnd()), row.kept ? row.after : reset);
+        report.Equal(name + what + "writes", target.writes() - before, row.kept ? 1 : 0);
+    }
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::string Ms(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f ms", ms);
+    return text;
+}
+
+void CheckKeptThroughResets(Report& report, Velmo& velmo) {
+    const std::string name = "kept through 3 s of resets every 300 ms: ";
+    const std::wstring kept = L"三秒保つ題名";
+    TitleWindow target(L"題名を戻す窓", kTargetRect);
+    PointAt(report, velmo, target.hwnd());
+    Press(target, velmo, {VK_RETURN, true, kept, true});
+    target.ResetEvery(300, L"アプリの題名");
+    Pump(3000);
+    target.ResetEvery(0, L"");
+    WaitFor([&] { return Text(target.hwnd()) == kept; }, 1000);
+    Pump(100);  // the write in the same look as the title
+    const std::vector<double>& after = target.overwritten_after_ms();
+    report.Check(name + "every reset is written over",
+                 target.resets() >= 9 && static_cast<int>(after.size()) == target.resets(),
+                 Show(static_cast<long long>(after.size())) + " of " + Show(target.resets()));
+    report.Equal(name + "the title at the end", Text(target.hwnd()), kept);
+    report.Equal(name + "Label1", Label1(velmo), kLabel1Kept);
+    if (!after.empty()) {
+        report.Note("a reset of a kept title is written over after " + Ms(Median(after)) +
+                    " (median), " + Ms(*std::max_element(after.begin(), after.end())) +
+                    " (worst), over " + Show(static_cast<long long>(after.size())) + " resets");
+    }
+}
+
+void CheckFightingWindow(Report& report, Velmo& velmo) {
+    const std::string name = "a window that sets its title 1000 times a second: ";
+    TitleWindow fighter(L"戦う窓", kTargetRect);
+    PointAt(report, velmo, fighter.hwnd());
+    // Processor time over a span of pumping, with no probe of Velmo.exe in it.
+    const auto cpu_over = [&](DWORD ms) {
+        const double before = velmo.ProcessorMs();
+        Pump(ms);
+        return velmo.ProcessorMs() - before;
+    };
+    const double at_rest = cpu_over(2000);
+    fighter.ResetEvery(1, L"窓が付ける題名");
+    const double unkept = cpu_over(2000);
+
+    Press(fighter, velmo, {VK_RETURN, true, L"保ちたい題名", true});
+    const double start = NowMs();
+    const int resets_before = fighter.resets();
+    const double keeping = cpu_over(2000);
+    const bool stopped = WaitFor([&] { return Label1(velmo) == kLabel1; }, 10000);
+    const double stopped_after = NowMs() - start;
+    const int writes = fighter.writes() - 1;  // the first is Shift+Enter's
+    report.Check(name + "keeping stops within a few seconds", stopped && stopped_after < 6000,
+                 "after " + Ms(stopped_after));
+    report.Check(name + "written again at most four times a second",
+                 writes >= 1 && writes <= 4 * stopped_after / 1000 + 1,
+                 Show(writes) + " writes in " + Ms(stopped_after));
+    const double after_stop = cpu_over(3000);
+    report.Equal(name + "no write after keeping stopped", fighter.writes() - 1, writes);
+    const double resets_per_s = (fighter.resets() - resets_before) / (NowMs() - start) * 1000;
+
+    // Another window, while the fighter goes on.
+    TestWindow other(L"ほかの窓", {700, 500, 1100, 700});
+    PointAt(report, velmo, other.hwnd());
+    SetText(velmo.Text1(), L"すぐに書ける");
+    const double pressed = NowMs();
+    PressKey(VK_RETURN);
+    const bool written = WaitFor([&] { return Text(other.hwnd()) == L"すぐに書ける"; }, 1000);
+    const double written_after = NowMs() - pressed;
+    report.Check(name + "another window is written at once", written && written_after < 500,
+                 "after " + Ms(written_after));
+    fighter.ResetEvery(0, L"");
+
+    report.Note("the fighting window set its title " + Show(std::lround(resets_per_s)) +
+                " times a second; keeping stopped after " + Ms(stopped_after) + ", with " +
+                Show(writes) + " writes");
+    report.Note("Velmo.exe's processor time with the pointer on it: " + Ms(at_rest) +
+                " in 2 s while it sets no title, " + Ms(unkept) +
+                " in 2 s while it sets its title, before a write; " + Ms(keeping) +
+                " in the first 2 s of keeping against it, " + Ms(after_stop) +
+                " in 3 s after keeping stopped");
+    report.Note("another window was written " + Ms(written_after) + " after Enter");
 }
 
 // --- What the executable carries: version record and icon -----------------------------------
@@ -376,10 +593,20 @@ const std::vector<std::string> kBoundByTheFirstTick = {
     "user32 found",          "GetWindowRect found", "SetWindowPos found",  "GetCursorPos found",
     "WindowFromPoint found", "IsWindow found",      "GetWindowTextA found"};
 
+// The first write to another process's window records its title before writing.
 std::vector<std::string> BoundByTheFirstWrite() {
     std::vector<std::string> lines = kBoundByTheFirstTick;
-    lines.push_back("SetWindowTextA found");
-    lines.push_back("UpdateWindow found");
+    for (const char* line : {"GetWindowThreadProcessId found", "GetWindowTextW found",
+                             "SetWindowTextA found", "UpdateWindow found"}) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Writing a kept title again, and giving one back, write UTF-16.
+std::vector<std::string> BoundByKeeping() {
+    std::vector<std::string> lines = BoundByTheFirstWrite();
+    lines.push_back("SetWindowTextW found");
     return lines;
 }
 
@@ -403,9 +630,13 @@ int wmain(int argc, wchar_t** argv) {
             report.Equal("functions bound by the first tick", velmo.Trace(), kBoundByTheFirstTick);
             CheckTypicalUse(report, velmo);
             CheckEdges(report, velmo);
-            report.Equal("closing ends the process with status 0", velmo.Close(), 0L);
-            report.Equal("each function bound once, on first use", velmo.Trace(),
+            report.Equal("functions bound by the first writes", velmo.Trace(),
                          BoundByTheFirstWrite());
+            CheckKeeping(report, velmo);
+            CheckKeptThroughResets(report, velmo);
+            CheckFightingWindow(report, velmo);
+            report.Equal("closing ends the process with status 0", velmo.Close(), 0L);
+            report.Equal("each function bound once, on first use", velmo.Trace(), BoundByKeeping());
         }
     }
     CheckExecutable(report, exe, "", true);

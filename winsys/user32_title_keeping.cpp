@@ -1,0 +1,130 @@
+#include "winsys/user32_title_keeping.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Recorded windows that are not looked at anyway, checked for their end at each tick: all 256
+// within a few seconds, for a few calls a tick.
+constexpr std::size_t kEndChecksPerTick = 8;
+
+// What a Unicode window holds once given `text` through SetWindowTextA: the system converts it
+// from the ANSI code page the same way.
+std::wstring AnsiToWide(const char* text) {
+    const int size = static_cast<int>(std::strlen(text));
+    if (size == 0) {
+        return {};
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, size, wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+BOOL User32TitleKeeping::SetWindowTextA(HWND window, const char* text) {
+    if (text == nullptr || IsOwnWindow(window)) {
+        return windows_.SetWindowTextA(window, text);
+    }
+    BOOL result = FALSE;
+    std::wstring title = AnsiToWide(text);
+    keeper_.Write(window, title, [&] {
+        result = windows_.SetWindowTextA(window, text);
+        if (result != FALSE) {
+            Saw(window, title);
+        }
+        return result != FALSE;
+    });
+    return result;
+}
+
+void User32TitleKeeping::LookAtTitles() {
+    std::vector<HWND> changed;
+    std::vector<HWND> ended;
+    for (auto& [window, watch] : watched_) {
+        if (!watch.changes) {
+            continue;
+        }
+        std::wstring title;
+        if (!Read(window, &title)) {
+            ended.push_back(window);
+        } else if (title != watch.seen) {
+            watch.seen = std::move(title);
+            changed.push_back(window);
+        }
+    }
+    // The others in turn, from where the last tick stopped.
+    auto it = watched_.upper_bound(checked_last_);
+    for (std::size_t n = 0; n < kEndChecksPerTick && n < watched_.size(); ++n, ++it) {
+        if (it == watched_.end()) {
+            it = watched_.begin();
+        }
+        checked_last_ = it->first;
+        if (!it->second.changes && !windows_.IsWindow(it->first)) {
+            ended.push_back(it->first);
+        }
+    }
+
+    // The rules tell of what they want to hear through ListeningChanged, which changes
+    // watched_: nothing of it is iterated from here on.
+    for (const HWND window : ended) {
+        keeper_.OnWindowEnded(window);
+        watched_.erase(window);
+    }
+    for (const HWND window : changed) {
+        keeper_.OnTitleChanged(window);
+    }
+    keeper_.AnswerChanges();
+}
+
+// At most kMaxTitleBytes of the title; false when the window has gone (GetWindowTextW answers
+// 0 for an empty title too). Another process's window is not asked: its title is read where the
+// system keeps it, so a window that does not answer holds up nothing.
+bool User32TitleKeeping::Read(HWND window, std::wstring* title) {
+    if (!windows_.IsWindow(window)) {
+        return false;
+    }
+    title->assign(kMaxTitleBytes / sizeof(wchar_t) + 1, L'\0');
+    const int length =
+        windows_.GetWindowTextW(window, title->data(), static_cast<int>(title->size()));
+    title->resize(static_cast<std::size_t>(length > 0 ? length : 0));
+    return true;
+}
+
+bool User32TitleKeeping::ReadTitle(HWND window, std::wstring* title) {
+    if (!Read(window, title)) {
+        return false;
+    }
+    Saw(window, *title);
+    return true;
+}
+
+bool User32TitleKeeping::WriteTitle(HWND window, const std::wstring& title) {
+    // Seen even when the write did not take: the title it left is then a change, answered at
+    // the pace until the rules give up.
+    Saw(window, title);
+    return windows_.SetWindowTextW(window, title.c_str()) != FALSE;
+}
+
+void User32TitleKeeping::ListeningChanged(HWND window) {
+    const auto listening = keeper_.ListeningTo(window);
+    if (!listening.end) {
+        watched_.erase(window);
+        return;
+    }
+    watched_[window].changes = listening.changes;
+}
+
+bool User32TitleKeeping::IsOwnWindow(HWND window) {
+    DWORD process = 0;
+    windows_.GetWindowThreadProcessId(window, &process);
+    return process == GetCurrentProcessId();
+}
+
+void User32TitleKeeping::Saw(HWND window, const std::wstring& title) {
+    if (const auto it = watched_.find(window); it != watched_.end()) {
+        it->second.seen = title;
+    }
+}
