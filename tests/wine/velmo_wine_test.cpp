@@ -277,12 +277,6 @@ void CheckKeeping(Report& report, Velmo& velmo) {
           give_back},
          unheld,
          false},
-        {"Shift+Escape, a write, Shift+Escape again",
-         L"Ελληνικά ü \U0001F642",
-         false,
-         {enter_and_keep, give_back, {VK_RETURN, false, L"再び", true}, give_back},
-         L"Ελληνικά ü \U0001F642",
-         false},
         {"Shift+Escape on a window never written to",
          L"手付かず 한",
          false,
@@ -324,9 +318,6 @@ void CheckKeeping(Report& report, Velmo& velmo) {
 }
 
 double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
@@ -347,7 +338,6 @@ void CheckKeptThroughResets(Report& report, Velmo& velmo) {
     Pump(3000);
     target.ResetEvery(0, L"");
     WaitFor([&] { return Text(target.hwnd()) == kept; }, 1000);
-    Pump(100);  // the write in the same look as the title
     const std::vector<double>& after = target.overwritten_after_ms();
     report.Check(name + "every reset is written over",
                  target.resets() >= 9 && static_cast<int>(after.size()) == target.resets(),
