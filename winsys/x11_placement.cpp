@@ -66,6 +66,7 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
     const auto geometry_cookie = xcb_get_geometry(c, w);
     const auto origin_cookie = xcb_translate_coordinates(c, w, x_.root(), 0, 0);
     const auto attributes_cookie = xcb_get_window_attributes(c, w);
+    const auto tree_cookie = xcb_query_tree(c, w);
     const auto wm_state_cookie = x_.AskProperty(w, atom.wm_state, atom.wm_state, 0, 1);
     const auto extents_cookie = x_.AskProperty(w, atom.net_frame_extents, XCB_ATOM_CARDINAL, 0, 4);
     const auto hints_cookie = x_.AskProperty(w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0,
@@ -73,16 +74,20 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
     const auto net_state_cookie = x_.AskProperty(w, atom.net_wm_state, XCB_ATOM_ATOM, 0, 256);
     const auto supported_cookie =
         x_.AskProperty(x_.root(), atom.net_supported, XCB_ATOM_ATOM, 0, 4096);
+    const auto check_cookie =
+        x_.AskProperty(x_.root(), atom.net_supporting_wm_check, XCB_ATOM_WINDOW, 0, 1);
     x_.Wait();
     const auto geometry = x_.Get(xcb_get_geometry_reply, geometry_cookie);
     const auto origin = x_.Get(xcb_translate_coordinates_reply, origin_cookie);
     const auto attributes = x_.Get(xcb_get_window_attributes_reply, attributes_cookie);
+    const auto tree = x_.Get(xcb_query_tree_reply, tree_cookie);
     const auto wm_state = x_.Get(xcb_get_property_reply, wm_state_cookie);
     const auto extents = x_.Get(xcb_get_property_reply, extents_cookie);
     const auto hints = x_.Get(xcb_get_property_reply, hints_cookie);
     const auto net_state = x_.Get(xcb_get_property_reply, net_state_cookie);
     const auto supported = x_.Get(xcb_get_property_reply, supported_cookie);
-    if (!geometry || !origin || !attributes) {
+    const auto check = x_.Get(xcb_get_property_reply, check_cookie);
+    if (!geometry || !origin || !attributes || !tree) {
         return false;
     }
     p->x = origin->dst_x;
@@ -98,6 +103,10 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
         p->managed && e.size() == 4) {
         const auto edge = [](std::uint32_t v) { return static_cast<int>(std::min(v, 32767u)); };
         p->frame = {edge(e[0]), edge(e[1]), edge(e[2]), edge(e[3])};
+    } else if (p->managed && Cardinals(check.get()).empty() && tree->parent != x_.root()) {
+        // An EWMH window manager that publishes no extents (i3) places a window by its client,
+        // as if it had no frame; one that knows no EWMH (twm) is read from its frame.
+        MeasureFrame(tree->parent, p);
     }
     if (const std::vector<std::uint32_t> h = Cardinals(hints.get());
         h.size() == x11_protocol::kSizeHintsFields &&
@@ -109,6 +118,34 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
     p->wm_moves_windows =
         std::find(features.begin(), features.end(), atom.net_moveresize_window) != features.end();
     return true;
+}
+
+// A window manager of the time before EWMH has put the window into a frame of its own, the
+// root's child that holds it: the extents are measured from that window.
+void Placer::MeasureFrame(xcb_window_t parent, Placement* p) {
+    for (int depth = 0; depth < x11_protocol::kMaxFrameDepth; ++depth) {
+        const auto tree_cookie = xcb_query_tree(x_.xcb(), parent);
+        const auto geometry_cookie = xcb_get_geometry(x_.xcb(), parent);
+        const auto origin_cookie = xcb_translate_coordinates(x_.xcb(), parent, x_.root(), 0, 0);
+        x_.Wait();
+        const auto tree = x_.Get(xcb_query_tree_reply, tree_cookie);
+        const auto geometry = x_.Get(xcb_get_geometry_reply, geometry_cookie);
+        const auto origin = x_.Get(xcb_translate_coordinates_reply, origin_cookie);
+        if (!tree || !geometry || !origin) {
+            return;
+        }
+        if (tree->parent == x_.root()) {
+            const int b = geometry->border_width;
+            const RECT client = p->Outer();
+            p->frame = {.left = client.left - (origin->dst_x - b),
+                        .right = origin->dst_x + geometry->width + b - client.right,
+                        .top = client.top - (origin->dst_y - b),
+                        .bottom = origin->dst_y + geometry->height + b - client.bottom};
+            p->frame_border = b;
+            return;
+        }
+        parent = tree->parent;
+    }
 }
 
 void Placer::Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags,
@@ -134,7 +171,11 @@ void Placer::Configure(xcb_window_t w, const Placement& p, int x, int y, int cx,
         return;
     }
     if (p.managed && move) {
-        const POINT origin = FrameOrigin(p.gravity, f, x, y);
+        // A frame's own X border is kept as the client's border would be: the window manager
+        // places the frame by the inside of it.
+        const int b = p.frame_border;
+        const POINT origin = FrameOrigin(
+            p.gravity, {f.left - b, f.right - b, f.top - b, f.bottom - b}, x + b, y + b);
         x = origin.x;
         y = origin.y;
     }
@@ -174,14 +215,17 @@ bool FrameWait::Start(xcb_window_t w) {
     masks_.Want(EventMasks::Part::FrameWait, x_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
     const Atoms& atom = x_.atom();
     const auto attributes_cookie = xcb_get_window_attributes(x_.xcb(), w);
+    const auto tree_cookie = xcb_query_tree(x_.xcb(), w);
     const auto state_cookie = x_.AskProperty(w, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
     const auto extents_cookie =
         x_.AskProperty(w, atom.net_frame_extents, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
     x_.Wait();
     const auto attributes = x_.Get(xcb_get_window_attributes_reply, attributes_cookie);
+    const auto tree = x_.Get(xcb_query_tree_reply, tree_cookie);
     const auto state = x_.Get(xcb_get_property_reply, state_cookie);
     const auto extents = x_.Get(xcb_get_property_reply, extents_cookie);
     viewable_ = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    reparented_ = tree && tree->parent != x_.root();
     has_state_ = state && state->type != XCB_NONE;
     has_extents_ = extents && extents->type != XCB_NONE;
     wm_ = ReadWindowManager(x_);
@@ -196,9 +240,12 @@ bool FrameWait::Placed() const {
     if (!viewable_) {
         return false;
     }
-    // A window manager that publishes no frame extents (i3) is not waited for to publish them.
-    return !wm_.running ||
-           (has_state_ && (has_extents_ || !wm_.Supports(x_.atom().net_frame_extents)));
+    // A window manager that publishes no frame extents (i3) is not waited for to publish them;
+    // one that knows no EWMH shows itself by reparenting the window, and marks it managed last.
+    if (!wm_.running) {
+        return !reparented_ || has_state_;
+    }
+    return has_state_ && (has_extents_ || !wm_.Supports(x_.atom().net_frame_extents));
 }
 
 void FrameWait::Stop() {
@@ -223,6 +270,12 @@ bool FrameWait::OnEvent(const XEvent& event) {
                 return false;
             }
             viewable_ = event.type == VisibilityNotify;
+            break;
+        case ReparentNotify:
+            if (event.xreparent.window != window_) {
+                return false;
+            }
+            reparented_ = event.xreparent.parent != x_.root();
             break;
         case DestroyNotify:
             if (event.xdestroywindow.window == window_) {

@@ -38,6 +38,9 @@ struct Placement {
     bool managed = false;  // has WM_STATE Normal or Iconic
     bool mapped = false;
     FrameExtents frame;  // while managed
+    // The X border of the frame window, where the extents were measured from it because the
+    // window manager knows no EWMH (twm draws its frames with one).
+    int frame_border = 0;
     std::uint32_t gravity = XCB_GRAVITY_NORTH_WEST;
     std::vector<xcb_atom_t> net_wm_state;
     bool wm_moves_windows = false;  // the window manager takes _NET_MOVERESIZE_WINDOW
@@ -49,7 +52,7 @@ class Placer {
   public:
     explicit Placer(X11Connection& x) : x_(x) {}
 
-    // In one round trip.
+    // One round trip, and one more a level for a frame the window manager tells nothing of.
     bool Read(xcb_window_t w, Placement* p);
     // Moves and sizes `w` so that its outer rectangle becomes x, y, cx, cy, as far as `flags`
     // (SWP_NOMOVE, SWP_NOSIZE) let it. A child window's position is relative to its parent.
@@ -59,12 +62,15 @@ class Placer {
     void Activate(xcb_window_t w, X11Connection::Trap& trap);
 
   private:
+    void MeasureFrame(xcb_window_t parent, Placement* p);
+
     X11Connection& x_;
 };
 
-// Whether the window manager has placed a window of ours yet: viewable, and where an EWMH window
-// manager runs, managed by it, with its frame extents published if it publishes any. Known from
-// the window's events and the root's, after one look when the wait starts.
+// Whether the window manager has placed a window of ours yet: viewable, and managed where a window
+// manager runs (an EWMH one, or one that has reparented the window), with its frame extents
+// published if it publishes any. Known from the window's events and the root's, after one look
+// when the wait starts.
 class FrameWait {
   public:
     FrameWait(X11Connection& x, EventMasks& masks) : x_(x), masks_(masks) {}
@@ -83,6 +89,7 @@ class FrameWait {
     EventMasks& masks_;
     xcb_window_t window_ = XCB_NONE;
     bool viewable_ = false;
+    bool reparented_ = false;
     bool has_state_ = false;
     bool has_extents_ = false;
     WindowManager wm_;
