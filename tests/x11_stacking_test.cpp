@@ -9,9 +9,20 @@ namespace {
 
 constexpr std::uint32_t kForm = 1, kOther = 2, kNew = 3, kUnknown = 9;
 
-// An event as the backend passes it on, for a 200x100 window at x, y; `arg` is the sibling of
-// a configure, and for a circulate whether it goes to the top.
-enum class Op { Create, Destroy, Map, MapPopup, Unmap, Configure, ConfigurePopup, Circulate };
+// An event as the backend passes it on, for a 200x100 window at x, y (of no size when it comes
+// back to the root, as that event does not tell it); `arg` is the sibling of a configure, and
+// for a circulate whether it goes to the top.
+enum class Op {
+    Create,
+    ReparentBack,
+    Destroy,
+    Map,
+    MapPopup,
+    Unmap,
+    Configure,
+    ConfigurePopup,
+    Circulate
+};
 using enum Op;
 struct Event {
     Op op;
@@ -25,6 +36,8 @@ void Apply(RootStack& stack, const Event& e) {
     switch (e.op) {
         case Create:
             return stack.Created(child);
+        case ReparentBack:
+            return stack.Created({e.window, false, false, e.x, e.y, 0, 0});
         case Destroy:
             return stack.Destroyed(e.window);
         case Map:
@@ -84,6 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
             "CreatedTwiceIsListedOnce", {{Create, kOther, 1, 1}, {Destroy, kOther}}, false, false},
         StackCase{"ReparentedBack",
                   {{Destroy, kOther}, {Create, kOther, 150, 150}, {Map, kOther}},
+                  true,
+                  true},
+        StackCase{"ReparentedBackWithItsSizeUntold",
+                  {{Destroy, kOther}, {ReparentBack, kOther, 150, 150}, {Map, kOther}},
+                  false,
+                  true},
+        StackCase{"ReparentedBackThenConfigured",
+                  {{Destroy, kOther},
+                   {ReparentBack, kOther, 150, 150},
+                   {Map, kOther},
+                   {Configure, kOther, 150, 150, kForm}},
                   true,
                   true},
         StackCase{"CirculatedToTheTop", {{Circulate, kOther, 0, 0, 1}}, true, true},

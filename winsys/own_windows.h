@@ -19,6 +19,10 @@ class OwnWindows {
     // Declares a window of this program; WindowFromPoint returns the deepest of them at a
     // point over them, and their texts come from `own` instead of the window system.
     virtual void DeclareOwnWindow(HWND window, OwnWindow own) = 0;
+    // Calls `placed` once the window manager has placed `window`, a top-level window of ours,
+    // where it stays (mapped, and framed where the window manager frames windows): when the
+    // events tell so, or at once. One window is awaited at a time.
+    virtual void WhenPlaced(HWND window, std::function<void()> placed) = 0;
 
   protected:
     ~OwnWindows() = default;

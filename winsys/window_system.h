@@ -33,6 +33,10 @@ struct RECT {
 };
 
 inline const HWND HWND_TOPMOST = static_cast<HWND>(-1);
+inline const HWND HWND_NOTOPMOST = static_cast<HWND>(-2);
+inline constexpr UINT SWP_NOSIZE = 0x0001;
+inline constexpr UINT SWP_NOMOVE = 0x0002;
+inline constexpr UINT SWP_NOZORDER = 0x0004;
 inline constexpr UINT SWP_NOACTIVATE = 0x0010;
 inline constexpr UINT SWP_SHOWWINDOW = 0x0040;
 #endif

@@ -76,8 +76,10 @@ bool RootStack::Covered(std::uint32_t window) const {
     if (it == children_.end() || !it->mapped) {
         return false;
     }
-    return std::any_of(it + 1, children_.end(), [&](const Child& c) {
-        return c.mapped && !c.override_redirect && c.x < it->x + it->width &&
+    // An empty rectangle (a window whose size no event has told yet) overlaps nothing.
+    const auto empty = [](const Child& c) { return c.width <= 0 || c.height <= 0; };
+    return !empty(*it) && std::any_of(it + 1, children_.end(), [&](const Child& c) {
+        return c.mapped && !c.override_redirect && !empty(c) && c.x < it->x + it->width &&
                it->x < c.x + c.width && c.y < it->y + it->height && it->y < c.y + c.height;
     });
 }

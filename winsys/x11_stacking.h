@@ -33,7 +33,7 @@ class RootStack {
     void Circulated(std::uint32_t window, bool to_top);
 
     // Whether a mapped window above `window` overlaps it. Popups (override-redirect windows)
-    // come and go over everything and do not count.
+    // come and go over everything and do not count, nor does a window of no size.
     bool Covered(std::uint32_t window) const;
 
   private:

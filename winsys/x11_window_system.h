@@ -1,16 +1,19 @@
-// The eight window-system operations on an X server, through Xlib. Window text is UTF-8.
+// The eight window-system operations on an X server. Window text is UTF-8. One facade over
+// parts that each own one concern: the connection, the event masks, finding windows, titles,
+// placement, staying above and the global keys.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "target/keeping.h"
 #include "winsys/own_windows.h"
 #include "winsys/window_system.h"
+#include "winsys/x11_global_keys.h"
 
 typedef struct _XDisplay Display;
-typedef union _XEvent XEvent;
 
 class X11WindowSystem final : public WindowSystem, public TitleKeeping, public OwnWindows {
   public:
@@ -22,22 +25,25 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping, public O
     // Another connection of this program to the same server (the toolkit's) ends the program
     // as the backend's own does when the server goes away: one line on standard error, exit 1.
     static void EndOnLostConnection(Display* display);
-    // Ends the program so, now, if `display`'s connection has broken.
-    static void EndIfConnectionLost(Display* display);
+    // Ends the program so, now, if any of those connections has broken.
+    static void EndIfAnyConnectionLost();
 
     void DeclareOwnWindow(HWND window, OwnWindow own) override;
     void ForgetOwnWindow(HWND window);
+    void WhenPlaced(HWND window, std::function<void()> placed) override;
+
+    // Grabs keys that reach the program whichever window has the focus, each bound by its
+    // name ("Super+Alt+C"); HandleEvents calls a key's `pressed` when it is pressed.
+    void BindGlobalKeys(std::vector<GlobalKeys::Key> keys);
 
     Display* display() const;
     // The connection's file descriptor. Whenever it turns readable, and before the program
     // waits for anything, HandleEvents must run: events are read along with replies, so some
     // may already wait in the queue while the descriptor shows nothing.
     int connection_fd() const;
-    // Reads what the server has sent, without waiting, and acts on every queued event.
+    // Reads what the server has sent, without waiting, and passes every queued event to the
+    // parts in a fixed order.
     void HandleEvents();
-    // Every event HandleEvents reads is passed on to `watcher` too, after the backend's own
-    // handling: key presses of grabs made on display(), keyboard mapping changes.
-    void WatchEvents(std::function<void(const XEvent&)> watcher);
     // Requests that waited for a reply from the server since the connection was opened,
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;
@@ -59,7 +65,7 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping, public O
                       UINT flags) override;
 
   private:
-    struct State;
-    explicit X11WindowSystem(std::unique_ptr<State> state);
-    std::unique_ptr<State> state_;
+    struct Parts;
+    explicit X11WindowSystem(std::unique_ptr<Parts> parts);
+    std::unique_ptr<Parts> parts_;
 };

@@ -96,12 +96,12 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       windows_(windows),
       keeping_(keeping),
+      own_windows_(own_windows),
       dpi_(qRound(screen()->logicalDotsPerInchY())),
       Text1(new QLineEdit(this)),
       Command1{new QPushButton(FromUtf8(layout::kWriteButton.initial_text), this),
                new QPushButton(FromUtf8(layout::kCaptureButton.initial_text), this)},
-      Timer1(new QTimer(this)),
-      frame_poll_(new QTimer(this)) {
+      Timer1(new QTimer(this)) {
     setWindowTitle(AsWindowTitle(std::string(layout::kCaption)));
     QIcon icon;
     for (const char* size : {"16", "32", "48"}) {
@@ -147,18 +147,18 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
         });
     }
 
-    DeclareOwnWindows(own_windows);
+    DeclareOwnWindows();
 }
 
-void Form1::DeclareOwnWindows(OwnWindows& own_windows) {
+void Form1::DeclareOwnWindows() {
     // winId() makes each of them a native window (and, with AA_DontCreateNativeWidgetSiblings
     // set, nothing else); the labels are painted by Form1 and have no window.
-    own_windows.DeclareOwnWindow(
+    own_windows_.DeclareOwnWindow(
         static_cast<HWND>(winId()),
         {[this] { return FromWindowTitle(windowTitle()); },
          [this](const std::string& text) { setWindowTitle(AsWindowTitle(text)); },
          [this] { repaint(); }});
-    own_windows.DeclareOwnWindow(
+    own_windows_.DeclareOwnWindow(
         static_cast<HWND>(Text1->winId()),
         {[this] { return ToUtf8(Text1->text()); },
          [this](const std::string& text) { Text1->setText(FromUtf8(text)); },
@@ -168,33 +168,32 @@ void Form1::DeclareOwnWindows(OwnWindows& own_windows) {
     for (QPushButton* button : Command1) {
         const HWND window = static_cast<HWND>(button->winId());
         button->windowHandle()->setTitle(button->text());
-        own_windows.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
-                                              [button](const std::string& text) {
-                                                  button->setText(FromUtf8(text));
-                                                  button->windowHandle()->setTitle(button->text());
-                                              },
-                                              [button] { button->repaint(); }});
+        own_windows_.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
+                                               [button](const std::string& text) {
+                                                   button->setText(FromUtf8(text));
+                                                   button->windowHandle()->setTitle(button->text());
+                                               },
+                                               [button] { button->repaint(); }});
     }
 }
 
-void Form1::ShowAndLoad(std::function<bool(HWND)> framed) {
-    framed_ = std::move(framed);
+void Form1::ShowAndLoad() {
     show();
     // Form_Load reads the outer rectangle and places the window there again, so it waits until
     // the window manager has put the frame around the window; without one it runs once mapped.
-    constexpr int kPollMs = 5;
+    // The backend tells from the events it reads, in the middle of whatever it does then: the
+    // load runs from the event loop. A window manager that never finishes is waited for 2 s.
+    own_windows_.WhenPlaced(static_cast<HWND>(winId()), [this] {
+        QMetaObject::invokeMethod(this, &Form1::Load, Qt::QueuedConnection);
+    });
     constexpr int kMostMs = 2000;
-    frame_polls_left_ = kMostMs / kPollMs;
-    frame_poll_->setInterval(kPollMs);
-    connect(frame_poll_, &QTimer::timeout, this, &Form1::LoadWhenFramed);
-    frame_poll_->start();
+    QTimer::singleShot(kMostMs, this, &Form1::Load);
 }
 
-void Form1::LoadWhenFramed() {
-    if (!framed_(static_cast<HWND>(winId())) && --frame_polls_left_ > 0) {
+void Form1::Load() {
+    if (std::exchange(loaded_, true)) {
         return;
     }
-    frame_poll_->stop();
     Form_Load(windows_, static_cast<HWND>(winId()));
     Timer1->start();
 }

@@ -5,7 +5,6 @@
 #include <QWidget>
 
 #include <array>
-#include <functional>
 #include <string>
 
 #include "target/keeping.h"
@@ -23,9 +22,9 @@ class Form1 final : public QWidget, public FormTexts {
     // windows.
     Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows);
 
-    // Shows the window and runs Form_Load once `framed` says the window manager has framed it
-    // (or after a while without); Timer1 starts ticking when Form_Load ends.
-    void ShowAndLoad(std::function<bool(HWND)> framed);
+    // Shows the window and runs Form_Load once the backend tells that the window manager has
+    // placed it (or after a while without); Timer1 starts ticking when Form_Load ends.
+    void ShowAndLoad();
     // Presses a button of Command1, as its key does: Command1_Click runs with `index`.
     void ClickCommand1(int index);
     // Writes as the write button does, then keeps the target's title at what was written.
@@ -43,13 +42,14 @@ class Form1 final : public QWidget, public FormTexts {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    void DeclareOwnWindows(OwnWindows& own_windows);
-    void LoadWhenFramed();
+    void DeclareOwnWindows();
+    void Load();
     // Shows in Label1 whether the target's title is kept, painting only a change.
     void ShowKept();
 
     WindowSystem& windows_;
     TitleKeeping& keeping_;
+    OwnWindows& own_windows_;
     const int dpi_;
     HWND TargetWindow = 0;
     std::string label2_caption_;
@@ -58,7 +58,5 @@ class Form1 final : public QWidget, public FormTexts {
     QLineEdit* Text1;
     std::array<QPushButton*, 2> Command1;
     QTimer* Timer1;
-    QTimer* frame_poll_;
-    int frame_polls_left_ = 0;
-    std::function<bool(HWND)> framed_;
+    bool loaded_ = false;
 };

@@ -4,8 +4,6 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 
-#include <X11/keysym.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -13,8 +11,6 @@
 #include <string>
 
 #include "mainwindow/qt/form1.h"
-#include "mainwindow/qt/global_keys.h"
-#include "mainwindow/qt/x11_frame.h"
 #include "winsys/x11_window_system.h"
 
 namespace {
@@ -34,13 +30,10 @@ void ChooseQtPlatform() {
 // Once the X server is gone, Qt reports it in several ways before it ends the program: warnings
 // about atoms and keymaps it could no longer read, its own line on the broken connection, then
 // Xlib's. The user is told once, in the backend's words.
-Display* qt_display = nullptr;
 QtMessageHandler qt_message_handler = nullptr;
 
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (qt_display != nullptr) {
-        X11WindowSystem::EndIfConnectionLost(qt_display);
-    }
+    X11WindowSystem::EndIfAnyConnectionLost();
     if (qt_message_handler != nullptr) {
         qt_message_handler(type, context, text);
     }
@@ -51,8 +44,7 @@ void SpeakOnceForQtOnLostConnection(const QApplication& app) {
     if (x11 == nullptr || x11->display() == nullptr) {
         return;
     }
-    qt_display = x11->display();
-    X11WindowSystem::EndOnLostConnection(qt_display);
+    X11WindowSystem::EndOnLostConnection(x11->display());
     qt_message_handler = qInstallMessageHandler(&OnQtMessage);
 }
 
@@ -84,12 +76,10 @@ int main(int argc, char** argv) {
                 &form, [&form, act] { act(form); }, Qt::QueuedConnection);
         };
     };
-    GlobalKeys keys(windows->display(),
-                    {{XK_c, "Super+Alt+C", later([](Form1& f) { f.ClickCommand1(1); })},
-                     {XK_w, "Super+Alt+W", later([](Form1& f) { f.ClickCommand1(0); })},
-                     {XK_w, "Super+Alt+Shift+W", later([](Form1& f) { f.WriteAndKeep(); }), true},
-                     {XK_r, "Super+Alt+R", later([](Form1& f) { f.GiveBack(); })}});
-    windows->WatchEvents([&](const XEvent& event) { keys.OnEvent(event); });
+    windows->BindGlobalKeys({{"Super+Alt+C", later([](Form1& f) { f.ClickCommand1(1); })},
+                             {"Super+Alt+W", later([](Form1& f) { f.ClickCommand1(0); })},
+                             {"Super+Alt+Shift+W", later([](Form1& f) { f.WriteAndKeep(); })},
+                             {"Super+Alt+R", later([](Form1& f) { f.GiveBack(); })}});
 
     // The backend's own connection carries events too: handle them as they come in, and before
     // the event loop sleeps, as some arrive along with replies and wait in the queue unseen.
@@ -97,6 +87,6 @@ int main(int argc, char** argv) {
     QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      [&] { windows->HandleEvents(); });
-    form.ShowAndLoad([&](HWND window) { return IsFramed(windows->display(), window); });
+    form.ShowAndLoad();
     return app.exec();
 }

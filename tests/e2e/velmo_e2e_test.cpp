@@ -310,6 +310,9 @@ TEST_P(Desktops, GlobalKeysCaptureFromOneWindowAndWriteIntoAnotherWhereverTheFoc
     const unsigned int super_alt = Mod4Mask | Mod1Mask;
     std::string error;
     auto velmo = VelmoSession::Start({row.window_manager}, &error, {}, [&](XSession& x) {
+        // A window under the resting pointer, which the first tick shows.
+        x.CreateClient(1000, 750, 200, 150, "Under the pointer");
+        x.MovePointer(1100, 825);
         if (row.held_elsewhere != 0) {
             XGrabKey(x.display(), XKeysymToKeycode(x.display(), row.held_elsewhere), super_alt,
                      x.root(), True, GrabModeAsync, GrabModeAsync);
@@ -320,6 +323,16 @@ TEST_P(Desktops, GlobalKeysCaptureFromOneWindowAndWriteIntoAnotherWhereverTheFoc
     XSession& x = velmo->x();
     Display* d = x.display();
     const XWindow form = velmo->form();
+    // Whether the window manager publishes frame extents or not, the first tick comes at once
+    // and the frame opens where the layout puts it.
+    const std::optional<std::chrono::milliseconds> first_tick = velmo->ShownToFirstTick();
+    ASSERT_TRUE(first_tick.has_value());
+    EXPECT_LT(first_tick->count(), 250) << "from Form1 showing to its first tick";
+    const std::pair<int, int> origin = {layout::TwipsToPixels(layout::kFormLeft, 96),
+                                        layout::TwipsToPixels(layout::kFormTop, 96)};
+    const auto frame_origin = [&] { return std::pair{velmo->Frame().x, velmo->Frame().y}; };
+    WaitUntil([&] { return frame_origin() == origin; }, 1s);
+    EXPECT_EQ(frame_origin(), origin);
     // Alpha covers part of Form1; Bravo lies clear of it.
     const XWindow alpha = x.CreateClient(100, 150, 600, 400, "Alpha");
     const XWindow bravo = x.CreateClient(800, 400, 240, 160, "Bravo");
@@ -399,7 +412,10 @@ INSTANTIATE_TEST_SUITE_P(
             "FocusFollowsTheMouse", XSession::WindowManager::OpenboxFollowMouse, {XK_Num_Lock}, 0},
         DesktopCase{
             "NoWindowManager", XSession::WindowManager::Bare, {XK_Caps_Lock, XK_Scroll_Lock}, 0},
-        DesktopCase{"CaptureKeyHeldByAnotherProgram", XSession::WindowManager::Openbox, {}, XK_c}),
+        DesktopCase{"CaptureKeyHeldByAnotherProgram", XSession::WindowManager::Openbox, {}, XK_c},
+        DesktopCase{
+            "ManagerThatPublishesNoFrameExtents", XSession::WindowManager::Frameless, {}, 0},
+        DesktopCase{"ManagerWithoutEwmhThatFramesWindows", XSession::WindowManager::Framed, {}, 0}),
     [](const auto& row) { return row.param.name; });
 
 // ---- Titles that stay --------------------------------------------------------------------

@@ -72,6 +72,12 @@ std::unique_ptr<VelmoSession> VelmoSession::Start(
     const bool loaded = WaitUntil(
         [&] {
             session->form_ = FindClientOf(d, session->velmo_->pid());
+            XWindowAttributes a{};
+            if (session->shown_at_ == std::chrono::steady_clock::time_point{} &&
+                session->form_ != 0 && XGetWindowAttributes(d, session->form_, &a) != 0 &&
+                a.map_state == IsViewable) {
+                session->shown_at_ = std::chrono::steady_clock::now();
+            }
             return !session->velmo_->Running() ||
                    (session->form_ != 0 && IsAbove(d, session->form_));
         },
@@ -96,14 +102,33 @@ XRect VelmoSession::Client() const {
 
 XRect VelmoSession::Frame() const {
     const XRect client = Client();
-    const std::vector<long> extents = Property32(x_->display(), form_, "_NET_FRAME_EXTENTS");
+    Display* d = x_->display();
+    const std::vector<long> extents = Property32(d, form_, "_NET_FRAME_EXTENTS");
     if (extents.size() != 4) {
-        return client;
+        XWindow top = form_, root = 0, parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        while (XQueryTree(d, top, &root, &parent, &children, &n) != 0 && parent != root) {
+            XFree(children);
+            top = parent;
+        }
+        XFree(children);
+        XWindowAttributes a{};
+        XGetWindowAttributes(d, top, &a);
+        return {a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width};
     }
     // left, right, top, bottom
     return {client.x - static_cast<int>(extents[0]), client.y - static_cast<int>(extents[2]),
             client.width + static_cast<int>(extents[0] + extents[1]),
             client.height + static_cast<int>(extents[2] + extents[3])};
+}
+
+std::optional<std::chrono::milliseconds> VelmoSession::ShownToFirstTick() {
+    if (!WaitUntil([&] { return velmo_->Stderr().find("TargetWindow 0x") != std::string::npos; },
+                   5s)) {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 shown_at_);
 }
 
 std::vector<XWindow> VelmoSession::Children() const {

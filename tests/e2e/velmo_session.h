@@ -2,6 +2,7 @@
 // found and looked at from outside through the test's own X connection.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,9 +45,13 @@ class VelmoSession {
     XWindow form() const { return form_; }
     int dpi() const { return dpi_; }
 
-    // Form1's client area and outer frame in root coordinates.
+    // Form1's client area and outer frame in root coordinates: the frame from the window
+    // manager's extents, else the root's child that holds Form1, border included.
     XRect Client() const;
     XRect Frame() const;
+    // How long after Form1 showed velmo traced its first TargetWindow, which a session whose
+    // pointer rests on a window sees at the first tick; nothing if none came within 5 s.
+    std::optional<std::chrono::milliseconds> ShownToFirstTick();
     // Form1's child windows, relative to its client area.
     std::vector<XWindow> Children() const;
     XRect Geometry(XWindow child) const;
@@ -68,5 +73,6 @@ class VelmoSession {
     std::optional<XErrorTrap> quiet_;
     std::unique_ptr<Process> velmo_;
     XWindow form_ = 0;
+    std::chrono::steady_clock::time_point shown_at_{};
     int dpi_ = 96;
 };

@@ -125,7 +125,20 @@ std::unique_ptr<XSession> XSession::Start(const Options& options, std::string* e
                     static_cast<int>(resources.size()));
     XSync(d, False);
 
-    if (options.window_manager != WindowManager::Bare) {
+    session->kind_ = options.window_manager;
+    const bool stand_in = options.window_manager == WindowManager::Frameless ||
+                          options.window_manager == WindowManager::Framed;
+    if (stand_in) {
+        session->window_manager_ = std::make_unique<Process>(Process::Options{
+            {VELLOMAR_STAND_IN_WM,
+             options.window_manager == WindowManager::Framed ? "--framed" : "--frameless"},
+            {"DISPLAY=" + session->display_name_},
+            {}});
+        if (!WindowManagerManages(d)) {
+            *error = "the stand-in window manager does not manage new windows";
+            return nullptr;
+        }
+    } else if (options.window_manager != WindowManager::Bare) {
         std::vector<std::string> argv = {"openbox", "--sm-disable"};
         if (options.window_manager == WindowManager::OpenboxFollowMouse) {
             session->config_dir_ = WriteFollowMouseConfig();
@@ -221,9 +234,12 @@ XWindow XSession::CreateClient(int x, int y, int width, int height, const std::s
     XMapWindow(d, w);
     XSync(d, False);
     if (window_manager_) {
+        const bool extents =
+            kind_ == WindowManager::Openbox || kind_ == WindowManager::OpenboxFollowMouse;
         WaitUntil(
             [&] {
-                return HasProperty(d, w, "WM_STATE") && HasProperty(d, w, "_NET_FRAME_EXTENTS");
+                return HasProperty(d, w, "WM_STATE") &&
+                       (!extents || HasProperty(d, w, "_NET_FRAME_EXTENTS"));
             },
             5s);
     }

@@ -16,6 +16,11 @@ class XSession {
         Bare,  // no window manager
         Openbox,
         OpenboxFollowMouse,  // the focus goes to the window under the pointer
+        // The tests' own stand-in (tests/support/stand_in_wm.cpp): an EWMH manager that frames
+        // nothing and publishes no frame extents, or one without EWMH that frames each window
+        // with a title bar and a border.
+        Frameless,
+        Framed,
     };
     struct Options {
         WindowManager window_manager = WindowManager::Openbox;
@@ -48,7 +53,8 @@ class XSession {
     void Click(unsigned int button = 1);
 
     // A plain top-level window with WM_NAME and _NET_WM_NAME set to `title` (UTF-8), mapped
-    // and, when a window manager runs, waited for until it is framed and has WM_STATE.
+    // and, when a window manager runs, waited for until it has WM_STATE (and, under openbox,
+    // its frame extents).
     XWindow CreateClient(int x, int y, int width, int height, const std::string& title);
     // The UTF-8 _NET_WM_NAME of a window, or nothing if it has none.
     std::string NetWmName(XWindow window) const;
@@ -60,6 +66,7 @@ class XSession {
 
     std::unique_ptr<Process> server_;
     std::unique_ptr<Process> window_manager_;
+    WindowManager kind_ = WindowManager::Bare;
     std::filesystem::path config_dir_;  // the window manager's configuration, if written
     std::string display_name_;
     Display* display_ = nullptr;

@@ -165,6 +165,9 @@ XWindow FindClientOf(Display* display, pid_t pid) {
             if (XGetWindowAttributes(display, window, &attributes) != 0 &&
                 attributes.map_state == IsViewable) {
                 clients.push_back(window);
+                // A frame: the client is inside.
+                const std::vector<XWindow> inside = ChildWindows(display, window);
+                clients.insert(clients.end(), inside.begin(), inside.end());
             }
         }
     }

@@ -56,8 +56,8 @@ std::vector<std::string> AtomNames(Display* display, XWindow window, const char*
 std::vector<XWindow> ChildWindows(Display* display, XWindow window);
 
 // The client window of process `pid` (by _NET_WM_PID) in the window manager's list, or among
-// the root's mapped children when no window manager keeps a list; or 0. Windows that go away
-// meanwhile are passed over.
+// the root's mapped children and their children when no window manager keeps a list; or 0.
+// Windows that go away meanwhile are passed over.
 XWindow FindClientOf(Display* display, pid_t pid);
 
 // Asks the window manager, as a pager would, for `message` (_NET_ACTIVE_WINDOW,

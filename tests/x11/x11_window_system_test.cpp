@@ -8,6 +8,7 @@
 #include "target/target.h"
 #include "tests/support/plain_form.h"
 #include "tests/support/x_session.h"
+#include "winsys/x11_connection.h"
 #include "winsys/x11_window_system.h"
 
 #include <X11/Xatom.h>
@@ -772,6 +773,89 @@ TEST_F(X11Test, UnmappedWindowIsShownAboveAtOnce) {
     EXPECT_TRUE(
         WaitUntil([&] { return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable; }, 2s));
     EXPECT_TRUE(IsAbove(w));  // the window manager read it from the window as it took it on
+}
+
+TEST_F(X11Test, AWindowIsPlacedOnceTheWindowManagerHasFramedIt) {
+    const auto framed = [&](Window w) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(d, w, &a) != 0 && a.map_state == IsViewable &&
+               !Property32(d, w, "WM_STATE").empty() &&
+               !Property32(d, w, "_NET_FRAME_EXTENTS").empty();
+    };
+    const struct {
+        const char* name;
+        bool framed_before;  // a client openbox has framed already
+        bool mapped_after;   // mapped once the wait has started
+        bool placed;
+    } rows[] = {{"placed already", true, false, true},
+                {"mapped while waited for", false, true, true},
+                {"never mapped", false, false, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Window w = row.framed_before ? Client(100, 100, 300, 200, "Placed")
+                                           : Plain(session->root(), 100, 100, 300, 200, false);
+        int calls = 0;
+        bool framed_when_called = false;
+        ws->WhenPlaced(w, [&] {
+            ++calls;
+            framed_when_called = framed(w);
+        });
+        if (row.mapped_after) {
+            EXPECT_EQ(calls, 0);
+            XMapWindow(d, w);
+            XSync(d, False);
+        }
+        // Told by the events that HandleEvents reads, and once only.
+        WaitUntil(
+            [&] {
+                ws->HandleEvents();
+                return calls != 0;
+            },
+            row.placed ? 3s : 300ms);
+        EXPECT_EQ(calls, row.placed ? 1 : 0);
+        EXPECT_EQ(framed_when_called, row.placed);
+        if (row.mapped_after) {
+            frames.push_back(FrameWindow(w));
+        }
+    }
+}
+
+TEST_F(X11Test, EachErrorIsCountedByTheTrapWhoseRequestCausedIt) {
+    std::string error;
+    const auto x = X11Connection::Open(session->display_name().c_str(), &error);
+    ASSERT_NE(x, nullptr) << error;
+    backend_display = x->display();
+    const Window alive = Plain(session->root(), 0, 0, 10, 10, false);
+    const Window gone = XCreateSimpleWindow(d, session->root(), 0, 0, 1, 1, 0, 0, 0);
+    XDestroyWindow(d, gone);
+    XSync(d, False);
+    const auto write = [&](bool fails) {
+        return xcb_change_property_checked(x->xcb(), XCB_PROP_MODE_REPLACE,
+                                           static_cast<xcb_window_t>(fails ? gone : alive),
+                                           XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 1, "a");
+    };
+    const struct {
+        const char* name;
+        bool outer_fails;
+        bool inner_fails;
+    } rows[] = {{"outer request fails", true, false},
+                {"inner request fails", false, true},
+                {"both fail", true, true},
+                {"neither fails", false, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        X11Connection::Trap outer(*x);
+        outer.Check(write(row.outer_fails));
+        {
+            // Its wait brings back the outer request's answer too.
+            X11Connection::Trap inner(*x);
+            inner.Check(write(row.inner_fails));
+            EXPECT_EQ(inner.Failed(), row.inner_fails);
+        }
+        outer.Check(write(false));
+        EXPECT_EQ(outer.Failed(), row.outer_fails);
+    }
+    backend_display = ws->display();
 }
 
 // --- A lost connection -----------------------------------------------------------------
