@@ -1,6 +1,7 @@
 // What the running velmo costs: the time from exec to its first tick, and, with the pointer
 // resting on another window, its processor time, the X server's, and its resident memory over a
-// stretch of time. Under a private Xvfb with openbox, as the end-to-end tests run it.
+// stretch of time, also against the least a program can do for the same ticks. Under a private
+// Xvfb with openbox, as the end-to-end tests run it.
 #include <benchmark/benchmark.h>
 
 #include "tests/e2e/velmo_session.h"
@@ -9,8 +10,14 @@
 #include <X11/Xutil.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -133,6 +140,134 @@ BENCHMARK(RestingOnAWindow)
     ->Args({30, 1})
     ->Args({30, 0})
     ->Args({600, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
+// The middle of some figures (the mean of the middle two for an even count); 0 for none.
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// One program held against the others, and what it and the X server cost in each round.
+struct Contender {
+    const char* name;
+    std::function<std::unique_ptr<Process>()> start;
+    bool has_window;
+    std::vector<double> cpu_percent;
+    std::vector<double> server_percent;
+};
+
+XWindow ActiveWindow(Display* d) {
+    const auto active = Property32(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW");
+    return active.size() == 1 ? static_cast<XWindow>(active[0]) : 0;
+}
+
+// Runs `contender` with the pointer resting on `resting_on`, made the active window again once
+// the window manager has given the program's own window the focus, and adds its figures over
+// `seconds`. Returns what went wrong, if anything.
+std::string MeasureResting(XSession& session, XWindow resting_on, Contender& contender,
+                           std::chrono::seconds seconds) {
+    Display* d = session.display();
+    const std::unique_ptr<Process> program = contender.start();
+    if (contender.has_window) {
+        XWindow own = 0;
+        WaitUntil(
+            [&] {
+                own = own != 0 ? own : FindClientOf(d, program->pid());
+                return !program->Running() || (own != 0 && ActiveWindow(d) == own);
+            },
+            10s);
+    }
+    AskWindowManager(d, resting_on, "_NET_ACTIVE_WINDOW");
+    WaitUntil([&] { return ActiveWindow(d) == resting_on; }, 5s);
+    // Past the first ticks, which find the window and read its title.
+    std::this_thread::sleep_for(2s);
+    const pid_t server = session.server().pid();
+    const double cpu_before = CpuSeconds(program->pid());
+    const double server_before = CpuSeconds(server);
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(seconds);
+    const double cpu = CpuSeconds(program->pid()) - cpu_before;
+    const double server_cpu = CpuSeconds(server) - server_before;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!program->Running()) {
+        return std::string(contender.name) + " ended early";
+    }
+    if (ActiveWindow(d) != resting_on) {
+        return std::string("the window under the pointer lost the focus beside ") + contender.name;
+    }
+    program->Stop();
+    contender.cpu_percent.push_back(100 * cpu / elapsed);
+    contender.server_percent.push_back(100 * server_cpu / elapsed);
+    return "";
+}
+
+// Per round, the first figure divided by the second; then their median.
+double MedianRatio(const std::vector<double>& over, const std::vector<double>& under) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < over.size() && i < under.size(); ++i) {
+        if (under[i] > 0) {
+            ratios.push_back(over[i] / under[i]);
+        }
+    }
+    return Median(ratios);
+}
+
+// Args: seconds each program is watched, and rounds. In one session, velmo resting on an active
+// window, held against a bare program that only calls XQueryPointer ten times a second and a
+// Qt Widgets window that does the same from a QTimer: each runs alone in turn, the order
+// turning by one each round, while its processor time and the X server's are read. The ratios
+// are the medians of each round's.
+void RestingAgainstTheFloor(benchmark::State& state) {
+    XWindow resting_on = 0;
+    auto session = SessionWithPointerOnAWindow(state, &resting_on);
+    if (session == nullptr) {
+        return;
+    }
+    const auto seconds = std::chrono::seconds(state.range(0));
+    const auto rounds = static_cast<std::size_t>(state.range(1));
+    const auto helper = [](const char* path) {
+        return [path] { return std::make_unique<Process>(Process::Options{{path}, {}, {}}); };
+    };
+    std::array<Contender, 3> contenders{{{"velmo", [] { return StartVelmo(); }, true, {}, {}},
+                                         {"bare", helper(BARE_POINTER_POLL_PATH), false, {}, {}},
+                                         {"qt", helper(QT_POINTER_POLL_PATH), true, {}, {}}}};
+    double elapsed = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        for (std::size_t round = 0; round < rounds; ++round) {
+            for (std::size_t i = 0; i < contenders.size(); ++i) {
+                Contender& contender = contenders[(round + i) % contenders.size()];
+                const std::string failed = MeasureResting(*session, resting_on, contender, seconds);
+                if (!failed.empty()) {
+                    state.SkipWithError(failed.c_str());
+                    return;
+                }
+            }
+        }
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    state.SetIterationTime(elapsed);
+    const Contender& velmo = contenders[0];
+    const Contender& bare = contenders[1];
+    const Contender& qt = contenders[2];
+    for (const Contender& c : contenders) {
+        state.counters[std::string(c.name) + "_cpu_percent"] = Median(c.cpu_percent);
+        state.counters[std::string("xserver_") + c.name + "_percent"] = Median(c.server_percent);
+    }
+    state.counters["velmo_per_bare"] = MedianRatio(velmo.cpu_percent, bare.cpu_percent);
+    state.counters["xserver_per_bare"] = MedianRatio(velmo.server_percent, bare.server_percent);
+    state.counters["qt_per_bare"] = MedianRatio(qt.cpu_percent, bare.cpu_percent);
+    state.counters["velmo_per_qt"] = MedianRatio(velmo.cpu_percent, qt.cpu_percent);
+}
+BENCHMARK(RestingAgainstTheFloor)
+    ->Args({10, 6})
     ->UseManualTime()
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
