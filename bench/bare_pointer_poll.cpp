@@ -17,7 +17,16 @@ int main() {
     constexpr long kTickNs = 100'000'000;
     constexpr long kSecondNs = 1'000'000'000;
     // Deadlines a tenth of a second apart, as a periodic timer keeps them: a late wake-up does
-    // not shift the ticks after it.
+    // not shift the ticks after it, and ticks missed while the program was stopped are skipped,
+    // not made up for.
+    const auto later = [](timespec t) {
+        t.tv_nsec += kTickNs;
+        if (t.tv_nsec >= kSecondNs) {
+            t.tv_nsec -= kSecondNs;
+            ++t.tv_sec;
+        }
+        return t;
+    };
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     for (;;) {
@@ -25,10 +34,11 @@ int main() {
         int root_x = 0, root_y = 0, x = 0, y = 0;
         unsigned int mask = 0;
         XQueryPointer(display, root, &root_return, &child, &root_x, &root_y, &x, &y, &mask);
-        next.tv_nsec += kTickNs;
-        if (next.tv_nsec >= kSecondNs) {
-            next.tv_nsec -= kSecondNs;
-            ++next.tv_sec;
+        next = later(next);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec > next.tv_sec || (now.tv_sec == next.tv_sec && now.tv_nsec > next.tv_nsec)) {
+            next = later(now);
         }
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
         }

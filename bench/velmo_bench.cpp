@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,6 +160,7 @@ struct Contender {
     const char* name;
     std::function<std::unique_ptr<Process>()> start;
     bool has_window;
+    std::unique_ptr<Process> process;
     std::vector<double> cpu_percent;
     std::vector<double> server_percent;
 };
@@ -168,44 +170,44 @@ XWindow ActiveWindow(Display* d) {
     return active.size() == 1 ? static_cast<XWindow>(active[0]) : 0;
 }
 
-// Runs `contender` with the pointer resting on `resting_on`, made the active window again once
-// the window manager has given the program's own window the focus, and adds its figures over
-// `seconds`. Returns what went wrong, if anything.
-std::string MeasureResting(XSession& session, XWindow resting_on, Contender& contender,
-                           std::chrono::seconds seconds) {
-    Display* d = session.display();
-    const std::unique_ptr<Process> program = contender.start();
-    if (contender.has_window) {
-        XWindow own = 0;
-        WaitUntil(
-            [&] {
-                own = own != 0 ? own : FindClientOf(d, program->pid());
-                return !program->Running() || (own != 0 && ActiveWindow(d) == own);
-            },
-            10s);
+// Starts `contender` and, once the window manager has given its window the focus (the bare poll
+// has none), stops it until its turn. Returns what went wrong, if anything.
+std::string StartStopped(Display* d, Contender& contender) {
+    contender.process = contender.start();
+    Process& program = *contender.process;
+    XWindow own = 0;
+    const bool shown =
+        !contender.has_window || WaitUntil(
+                                     [&] {
+                                         own = own != 0 ? own : FindClientOf(d, program.pid());
+                                         return own != 0 && ActiveWindow(d) == own;
+                                     },
+                                     10s);
+    std::this_thread::sleep_for(1s);  // past the first ticks, which find a window and read it
+    if (!shown || !program.Running()) {
+        return std::string(contender.name) + " did not come up";
     }
-    AskWindowManager(d, resting_on, "_NET_ACTIVE_WINDOW");
-    WaitUntil([&] { return ActiveWindow(d) == resting_on; }, 5s);
-    // Past the first ticks, which find the window and read its title.
-    std::this_thread::sleep_for(2s);
+    program.Signal(SIGSTOP);
+    return "";
+}
+
+// Lets `contender` run alone for `stretch` and adds its processor time and the X server's.
+void MeasureAlone(XSession& session, Contender& contender, std::chrono::milliseconds stretch) {
+    const pid_t pid = contender.process->pid();
     const pid_t server = session.server().pid();
-    const double cpu_before = CpuSeconds(program->pid());
+    contender.process->Signal(SIGCONT);
+    // Past the tick that was due while it was stopped.
+    std::this_thread::sleep_for(300ms);
+    const double cpu_before = CpuSeconds(pid);
     const double server_before = CpuSeconds(server);
     const auto start = Clock::now();
-    std::this_thread::sleep_for(seconds);
-    const double cpu = CpuSeconds(program->pid()) - cpu_before;
+    std::this_thread::sleep_for(stretch);
+    const double cpu = CpuSeconds(pid) - cpu_before;
     const double server_cpu = CpuSeconds(server) - server_before;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!program->Running()) {
-        return std::string(contender.name) + " ended early";
-    }
-    if (ActiveWindow(d) != resting_on) {
-        return std::string("the window under the pointer lost the focus beside ") + contender.name;
-    }
-    program->Stop();
+    contender.process->Signal(SIGSTOP);
     contender.cpu_percent.push_back(100 * cpu / elapsed);
     contender.server_percent.push_back(100 * server_cpu / elapsed);
-    return "";
 }
 
 // Per round, the first figure divided by the second; then their median.
@@ -219,39 +221,61 @@ double MedianRatio(const std::vector<double>& over, const std::vector<double>& u
     return Median(ratios);
 }
 
-// Args: seconds each program is watched, and rounds. In one session, velmo resting on an active
-// window, held against a bare program that only calls XQueryPointer ten times a second and a
-// Qt Widgets window that does the same from a QTimer: each runs alone in turn, the order
-// turning by one each round, while its processor time and the X server's are read. The ratios
-// are the medians of each round's.
+// Args: milliseconds each program runs alone in a round, and rounds. In one session, velmo
+// resting on an active window is held against a bare program that only calls XQueryPointer ten
+// times a second and a Qt Widgets window that does the same from a QTimer. All three are started
+// once; in each round each runs alone in turn, the others stopped (SIGSTOP), the order turning
+// by one each round, while its processor time and the X server's are read. Short turns side by
+// side keep the load of the machine the same for the three; the ratios are the medians of each
+// round's.
 void RestingAgainstTheFloor(benchmark::State& state) {
     XWindow resting_on = 0;
     auto session = SessionWithPointerOnAWindow(state, &resting_on);
     if (session == nullptr) {
         return;
     }
-    const auto seconds = std::chrono::seconds(state.range(0));
+    Display* d = session->display();
+    const auto stretch = std::chrono::milliseconds(state.range(0));
     const auto rounds = static_cast<std::size_t>(state.range(1));
     const auto helper = [](const char* path) {
         return [path] { return std::make_unique<Process>(Process::Options{{path}, {}, {}}); };
     };
-    std::array<Contender, 3> contenders{{{"velmo", [] { return StartVelmo(); }, true, {}, {}},
-                                         {"bare", helper(BARE_POINTER_POLL_PATH), false, {}, {}},
-                                         {"qt", helper(QT_POINTER_POLL_PATH), true, {}, {}}}};
+    std::array<Contender, 3> contenders{
+        {{"velmo", [] { return StartVelmo(); }, true, nullptr, {}, {}},
+         {"bare", helper(BARE_POINTER_POLL_PATH), false, nullptr, {}, {}},
+         {"qt", helper(QT_POINTER_POLL_PATH), true, nullptr, {}, {}}}};
+    for (Contender& contender : contenders) {
+        if (const std::string failed = StartStopped(d, contender); !failed.empty()) {
+            state.SkipWithError(failed.c_str());
+            return;
+        }
+    }
+    AskWindowManager(d, resting_on, "_NET_ACTIVE_WINDOW");
+    if (!WaitUntil([&] { return ActiveWindow(d) == resting_on; }, 5s)) {
+        state.SkipWithError("the window under the pointer did not become active");
+        return;
+    }
     double elapsed = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         for (std::size_t round = 0; round < rounds; ++round) {
             for (std::size_t i = 0; i < contenders.size(); ++i) {
-                Contender& contender = contenders[(round + i) % contenders.size()];
-                const std::string failed = MeasureResting(*session, resting_on, contender, seconds);
-                if (!failed.empty()) {
-                    state.SkipWithError(failed.c_str());
-                    return;
-                }
+                MeasureAlone(*session, contenders[(round + i) % contenders.size()], stretch);
             }
         }
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    for (Contender& contender : contenders) {
+        contender.process->Signal(SIGCONT);
+        if (!contender.process->Running()) {
+            state.SkipWithError((std::string(contender.name) + " ended early").c_str());
+            return;
+        }
+        contender.process->Stop();
+    }
+    if (ActiveWindow(d) != resting_on) {
+        state.SkipWithError("the window under the pointer lost the focus");
+        return;
     }
     state.SetIterationTime(elapsed);
     const Contender& velmo = contenders[0];
@@ -267,7 +291,7 @@ void RestingAgainstTheFloor(benchmark::State& state) {
     state.counters["velmo_per_qt"] = MedianRatio(velmo.cpu_percent, qt.cpu_percent);
 }
 BENCHMARK(RestingAgainstTheFloor)
-    ->Args({10, 6})
+    ->Args({2000, 30})
     ->UseManualTime()
     ->Unit(benchmark::kSecond)
     ->Iterations(1);

@@ -3,7 +3,8 @@
 # X11 backend (on a window's contents, on its title bar, among 1000 windows, over a 16 MiB
 # title), resting and moving, with its round trips, against two xdotool runs a tick; then the
 # running velmo's start-up time, processor time (and the X server's) and resident memory while
-# it rests on a window, three times each.
+# it rests on a window, three times each; and velmo at rest against a bare 10 Hz pointer poll and
+# a Qt window doing the same, in thirty interleaved rounds.
 # Each benchmark starts its own Xvfb and openbox and stops them when it ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,3 +22,6 @@ echo
 echo "== build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30' --benchmark_repetitions=3"
 build/linux/bench/velmo_bench --benchmark_filter='StartToFirstTick|RestingOnAWindow/30' \
     --benchmark_repetitions=3
+echo
+echo "== build/linux/bench/velmo_bench --benchmark_filter=RestingAgainstTheFloor"
+build/linux/bench/velmo_bench --benchmark_filter=RestingAgainstTheFloor
