@@ -66,6 +66,9 @@ struct X11WindowSystem::Parts final : TitleStore<RawTitle> {
     TitleKeeper<RawTitle> keeper{*this};
     std::function<void()> when_placed;
     bool placed = false;
+    // The number of the next request when HandleEvents last found the queues and the socket
+    // empty: while it stays the same, nothing has been read since.
+    unsigned long drained_before_request = 0;
 
     void OnEvent(const XEvent& event);
 
@@ -143,6 +146,22 @@ void X11WindowSystem::ForgetOwnWindow(HWND window) {
     }
 }
 
+void X11WindowSystem::HandleQueuedEvents() {
+    Parts& p = *parts_;
+    // Xlib and xcb read the socket only when they send requests, wait for a reply or look for
+    // events, and only HandleEvents looks for events. With no request sent since it last found
+    // nothing more to read, as after the one drain of a tick at rest, xcb's queue is still
+    // empty; Xlib's is checked, as it costs no read. XNextRequest counts the requests sent
+    // through xcb too: Xlib takes the socket back from xcb to answer. Whatever came in since
+    // waits in the socket, where the descriptor shows it.
+    Display* display = p.x.display();
+    if (XEventsQueued(display, QueuedAlready) == 0 &&
+        XNextRequest(display) == p.drained_before_request) {
+        return;
+    }
+    HandleEvents();
+}
+
 void X11WindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
     Parts& p = *parts_;
     xcb_window_t w;
@@ -185,6 +204,8 @@ void X11WindowSystem::HandleEvents() {
         XNextEvent(display, &event);
         p.OnEvent(event);
     }
+    // Before the requests that the parts below may send, whose replies may bring events along.
+    p.drained_before_request = XNextRequest(display);
     p.keeper.AnswerChanges();
     p.keep_above.RaiseIfCovered();
     if (std::exchange(p.placed, false)) {

@@ -37,13 +37,16 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping, public O
     void BindGlobalKeys(std::vector<GlobalKeys::Key> keys);
 
     Display* display() const;
-    // The connection's file descriptor. Whenever it turns readable, and before the program
-    // waits for anything, HandleEvents must run: events are read along with replies, so some
-    // may already wait in the queue while the descriptor shows nothing.
+    // The connection's file descriptor. Whenever it turns readable, HandleEvents must run, and
+    // before the program waits for anything, HandleQueuedEvents: events are read along with
+    // replies, so some may already wait in the queue while the descriptor shows nothing.
     int connection_fd() const;
     // Reads what the server has sent, without waiting, and passes every queued event to the
     // parts in a fixed order.
     void HandleEvents();
+    // Runs HandleEvents if events may have been read into the queue since it last ran, else
+    // does nothing and leaves what the socket holds to the descriptor.
+    void HandleQueuedEvents();
     // Requests that waited for a reply from the server since the connection was opened,
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;

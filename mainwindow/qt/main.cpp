@@ -82,11 +82,11 @@ int main(int argc, char** argv) {
                              {"Super+Alt+R", later([](Form1& f) { f.GiveBack(); })}});
 
     // The backend's own connection carries events too: handle them as they come in, and before
-    // the event loop sleeps, as some arrive along with replies and wait in the queue unseen.
+    // the event loop sleeps those that arrived along with replies and wait in the queue unseen.
     QSocketNotifier events(windows->connection_fd(), QSocketNotifier::Read);
     QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     [&] { windows->HandleEvents(); });
+                     [&] { windows->HandleQueuedEvents(); });
     form.ShowAndLoad();
     return app.exec();
 }

@@ -15,6 +15,7 @@
 #include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <poll.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -506,6 +507,78 @@ TEST_F(X11Test, WindowsAreWatchedOnlyWhileThePointerRestsOnThem) {
     EXPECT_EQ(ws->WindowFromPoint(p.x, p.y), 0u);
     ws->HandleEvents();
     EXPECT_EQ(selected(frame), 0);
+}
+
+// Before the program sleeps, events that came in along with replies are handled; when nothing
+// has been sent since the last drain, nothing is read, and what the server sent since waits in
+// the socket for the descriptor to show.
+TEST_F(X11Test, QueuedEventsAreHandledBeforeWaitingAndTheSocketIsLeftToTheDescriptor) {
+    const Window frame = Plain(session->root(), 100, 100, 200, 150, true, true);
+    const Window client = WithState(Plain(frame, 0, 20, 200, 130, true));
+    const Window elsewhere = Plain(session->root(), 600, 600, 10, 10, false);
+    session->MovePointer(150, 150);
+    const int fd = ws->connection_fd();
+    auto readable = [fd](int timeout_ms) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, timeout_ms) == 1 && (p.revents & POLLIN) != 0;
+    };
+    Form form;
+    HWND target = 0;
+    const struct {
+        const char* name;
+        std::function<void()> after_the_tick;  // with the title change waiting in the socket
+        bool handled;
+    } rows[] = {
+        {"nothing sent since", [] {}, false},
+        {"a reply read since brought it along",
+         [&] {
+             ws->IsWindow(elsewhere);
+             EXPECT_FALSE(readable(0));
+         },
+         true},
+        {"a request sent through xcb and flushed, which reads what it finds",
+         [&] {
+             xcb_connection_t* c = XGetXCBConnection(ws->display());
+             xcb_no_operation(c);
+             xcb_flush(c);
+             EXPECT_FALSE(readable(0));
+         },
+         true},
+        {"an Xlib round trip since, as the global keys make when the keyboard mapping changes",
+         [&] {
+             XSync(ws->display(), False);
+             EXPECT_FALSE(readable(0));
+         },
+         true},
+        {"read into Xlib's queue without a request",
+         [&] {
+             XEvent event;
+             XPeekEvent(ws->display(), &event);
+             EXPECT_FALSE(readable(0));
+         },
+         true},
+    };
+    int change = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Watched, its title kept; the tick ends with the drain, as at rest.
+        Timer1_Timer(*ws, target, form);
+        Timer1_Timer(*ws, target, form);
+        ASSERT_EQ(target, client);
+        const std::string before = form.label2;
+        const std::string title = "change " + std::to_string(++change);
+        SetProperty(client, "_NET_WM_NAME", "UTF8_STRING", title);
+        ASSERT_TRUE(readable(2000));
+        row.after_the_tick();
+        const unsigned long trips = ws->RoundTrips();
+        ws->HandleQueuedEvents();
+        EXPECT_EQ(ws->RoundTrips(), trips);
+        EXPECT_EQ(readable(0), !row.handled);
+        EXPECT_EQ(Text(client), row.handled ? title : before);
+        // The descriptor's turn, for what was left in the socket.
+        ws->HandleEvents();
+        EXPECT_EQ(Text(client), title);
+    }
 }
 
 // --- Reading titles ----------------------------------------------------------------------
