@@ -117,6 +117,16 @@ std::wstring Text(HWND window) {
     return text;
 }
 
+void RegisterTestClass(const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
 void SetText(HWND window, const std::wstring& text) {
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
@@ -225,14 +235,9 @@ LRESULT CALLBACK ReceiveProbeAnswer(HWND window, UINT message, WPARAM wparam, LP
 }
 
 HWND ProbeAnswerReceiver() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ReceiveProbeAnswer;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"Vellomar.ProbeAnswer";
-    RegisterClassExW(&wc);
-    return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           wc.hInstance, nullptr);
+    RegisterTestClass(L"Vellomar.ProbeAnswer", ReceiveProbeAnswer);
+    return CreateWindowExW(0, L"Vellomar.ProbeAnswer", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
 }
 
 // form_probe.dll lies beside this program.
@@ -388,16 +393,7 @@ std::vector<TitleWindow*>& Resetting() {
 }  // namespace
 
 TitleWindow::TitleWindow(const std::wstring& title, RECT rect, bool refuses) : refuses_(refuses) {
-    static const ATOM registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
-        wc.lpszClassName = kTitleWindowClass;
-        return RegisterClassExW(&wc);
-    }();
-    (void)registered;
+    RegisterTestClass(kTitleWindowClass, WindowProc);
     hwnd_ = CreateWindowExW(0, kTitleWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, rect.left,
                             rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr,
                             nullptr, GetModuleHandleW(nullptr), this);

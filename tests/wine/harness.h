@@ -67,6 +67,10 @@ bool WaitFor(Done done, DWORD timeout_ms = 3000) {
 // waits for the answer; false if none came within `timeout_ms`.
 bool AwaitSentMessage(DWORD timeout_ms = 3000);
 
+// Registers a window class of this program, painted in the window colour; a second
+// registration of the same name changes nothing.
+void RegisterTestClass(const wchar_t* name, WNDPROC procedure);
+
 // Any window's text through WM_GETTEXT and WM_SETTEXT, another process's too.
 std::wstring Text(HWND window);
 void SetText(HWND window, const std::wstring& text);

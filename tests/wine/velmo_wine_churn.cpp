@@ -40,13 +40,7 @@ class Churn {
   public:
     Churn(const Velmo& velmo, unsigned seed)
         : velmo_(velmo), rng_(seed), titles_(HostileTitles(false)) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
-        wc.lpszClassName = kChurnClass;
-        RegisterClassExW(&wc);
+        RegisterTestClass(kChurnClass, DefWindowProcW);
         // Stay clear of Form1, which sits near the top left.
         area_ = {560, 40, std::max(760, GetSystemMetrics(SM_CXSCREEN) - 20),
                  std::max(560, GetSystemMetrics(SM_CYSCREEN) - 60)};
