@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/soak/churn_mix.h"
 #include "tests/soak/hostile_titles.h"
 #include "tests/support/x_windows.h"
 
@@ -81,7 +82,7 @@ class Churn {
         auto next = Clock::now();
         auto next_key = next + 500ms;
         while (Clock::now() < end) {
-            ChangeSomething();
+            ChurnOnce(*this, Pick(1, 100));
             ++changes_;
             if (Clock::now() >= next_key) {
                 TapKey();
@@ -114,43 +115,30 @@ class Churn {
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
     bool Chance(int percent) { return Pick(1, 100) <= percent; }
 
-    void ChangeSomething() {
-        if (windows_.empty()) {
-            Create();
-            return;
-        }
-        const int roll = Pick(1, 100);
-        if (roll <= 14) {
-            if (windows_.size() >= kMaxWindows) {
-                Destroy(Target());
-            }
-            Create();
-        } else if (roll <= 44) {
-            SetTitle(windows_[Target()]);
-        } else if (roll <= 56) {
-            ChurnWindow& w = windows_[Target()];
-            if (w.mapped) {
-                XUnmapWindow(d_, w.id);
-            } else {
-                XMapRaised(d_, w.id);
-            }
-            w.mapped = !w.mapped;
-        } else if (roll <= 66) {
-            Destroy(Target());
-        } else if (roll <= 70) {
-            ChurnWindow& w = windows_[Target()];
-            XDeleteProperty(d_, w.id, net_wm_name_);
-            XDeleteProperty(d_, w.id, XA_WM_NAME);
-            w.name_type = None;
-            w.name_prefix.clear();
-        } else if (roll <= 74) {
-            ChurnWindow& w = windows_[Target()];
-            w.x = o_.left + Pick(0, o_.width - w.width);
-            w.y = o_.top + Pick(0, o_.height - w.height);
-            XMoveWindow(d_, w.id, w.x, w.y);
+    template <typename C>
+    friend void ::ChurnOnce(C& churn, int roll);
+    std::size_t Count() const { return windows_.size(); }
+    void ShowOrHide(std::size_t index) {
+        ChurnWindow& w = windows_[index];
+        if (w.mapped) {
+            XUnmapWindow(d_, w.id);
         } else {
-            MovePointer();
+            XMapRaised(d_, w.id);
         }
+        w.mapped = !w.mapped;
+    }
+    void DropTitle(std::size_t index) {
+        ChurnWindow& w = windows_[index];
+        XDeleteProperty(d_, w.id, net_wm_name_);
+        XDeleteProperty(d_, w.id, XA_WM_NAME);
+        w.name_type = None;
+        w.name_prefix.clear();
+    }
+    void Move(std::size_t index) {
+        ChurnWindow& w = windows_[index];
+        w.x = o_.left + Pick(0, o_.width - w.width);
+        w.y = o_.top + Pick(0, o_.height - w.height);
+        XMoveWindow(d_, w.id, w.x, w.y);
     }
 
     // Half of the time the window under the pointer, else any.
@@ -232,6 +220,7 @@ class Churn {
         }
     }
 
+    void SetTitle(std::size_t index) { SetTitle(windows_[index]); }
     void SetTitle(ChurnWindow& w) {
         const HostileTitle& t = ChooseTitle();
         const Atom type = XInternAtom(d_, t.x_type, False);
@@ -309,8 +298,6 @@ class Churn {
             }
         }
     }
-
-    static constexpr std::size_t kMaxWindows = 40;
 
     Display* d_;
     Options o_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/soak/churn_mix.h"
 #include "tests/soak/hostile_titles.h"
 #include "tests/wine/harness.h"
 
@@ -58,7 +59,7 @@ class Churn {
         ULONGLONG next_key = start + 500;
         double due = static_cast<double>(start);
         while (GetTickCount64() < end && velmo_.Running()) {
-            ChangeSomething();
+            ChurnOnce(*this, Pick(1, 100));
             ++changes_;
             if (GetTickCount64() >= next_key) {
                 const WPARAM key = Chance(50) ? VK_ESCAPE : VK_RETURN;
@@ -99,31 +100,16 @@ class Churn {
         return Any();
     }
 
-    void ChangeSomething() {
-        if (windows_.empty()) {
-            Create();
-            return;
-        }
-        const int roll = Pick(1, 100);
-        if (roll <= 14) {
-            if (windows_.size() >= 40) {
-                Destroy(Target());
-            }
-            Create();
-        } else if (roll <= 44) {
-            SetTitle(Target());
-        } else if (roll <= 56) {
-            HWND w = Target();
-            ShowWindow(w, IsWindowVisible(w) ? SW_HIDE : SW_SHOWNOACTIVATE);
-        } else if (roll <= 66) {
-            Destroy(Target());
-        } else if (roll <= 72) {
-            SetWindowPos(Target(), nullptr, Pick(area_.left, area_.right - 100),
-                         Pick(area_.top, area_.bottom - 60), 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        } else {
-            MovePointerOverSomething();
-        }
+    template <typename C>
+    friend void ::ChurnOnce(C& churn, int roll);
+    std::size_t Count() const { return windows_.size(); }
+    void ShowOrHide(HWND w) { ShowWindow(w, IsWindowVisible(w) ? SW_HIDE : SW_SHOWNOACTIVATE); }
+    // A Windows title cannot be taken away, only emptied.
+    void DropTitle(HWND w) { SetWindowTextW(w, L""); }
+    void Move(HWND w) {
+        SetWindowPos(w, nullptr, Pick(area_.left, area_.right - 100),
+                     Pick(area_.top, area_.bottom - 60), 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
     void Create() {
@@ -185,7 +171,7 @@ class Churn {
         }
     }
 
-    void MovePointerOverSomething() {
+    void MovePointer() {
         POINT at{Pick(area_.left, area_.right - 1), Pick(area_.top, area_.bottom - 1)};
         if (!Chance(10)) {
             RECT r;
