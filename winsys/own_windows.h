@@ -1,6 +1,7 @@
 // The program's own windows, as a backend that cannot ask the toolkit learns of them.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -9,7 +10,9 @@
 // One of the program's own windows (Form1, Text1, a button). It answers GetWindowTextA and
 // SetWindowTextA itself, at once, as a process's own windows do on Windows.
 struct OwnWindow {
-    std::function<std::string()> text;
+    // Its text in UTF-8: at least the first `max_bytes` bytes of it where it has that many, so
+    // that a long text need not be converted whole to answer a short read.
+    std::function<std::string(std::size_t max_bytes)> text;
     std::function<void(const std::string&)> set_text;
     std::function<void()> repaint;  // what UpdateWindow does for it; may be empty
 };

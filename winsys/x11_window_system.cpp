@@ -39,8 +39,8 @@ std::string OwnText(const OwnWindow& own, std::size_t max) {
     if (!own.text) {
         return {};
     }
-    const std::string text = own.text();
     const std::size_t look = max + 3;  // a cut-off character at the end is at most 3 bytes
+    const std::string text = own.text(look);
     return x11_text::ValidUtf8(std::string_view(text).substr(0, look), text.size() > look);
 }
 

@@ -30,14 +30,23 @@ std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+// The start of `text` in UTF-8, at least `max` bytes of it where it has that many, without
+// converting the rest: each UTF-16 unit makes one byte or more, and one unit more keeps a
+// surrogate pair whole.
+std::string Utf8Head(const QString& text, std::size_t max) {
+    const auto units =
+        max < static_cast<std::size_t>(text.size()) ? static_cast<qsizetype>(max) + 1 : text.size();
+    return QStringView(text).left(units).toUtf8().toStdString();
+}
+
 // Qt reads "[*]" in a window title as the place of the document-modified mark, and "[*][*]"
 // as the text "[*]"; doubling every one keeps written titles exactly as they were written.
 QString AsWindowTitle(const std::string& text) {
     return FromUtf8(text).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
 
-std::string FromWindowTitle(QString title) {
-    return ToUtf8(title.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]")));
+QString FromWindowTitle(QString title) {
+    return title.replace(QStringLiteral("[*][*]"), QStringLiteral("[*]"));
 }
 
 QRect PixelsOf(const layout::Control& control, int dpi) {
@@ -125,10 +134,12 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
         // Not a tab stop: a button takes the focus only when it is clicked.
         button->setFocusPolicy(Qt::ClickFocus);
         button->setAutoDefault(false);
+        button->installEventFilter(this);
         connect(button, &QPushButton::clicked, this,
                 [this, index] { Command1_Click(windows_, TargetWindow, *this, index); });
     }
     Command1[0]->setDefault(true);
+    Text1->installEventFilter(this);
     Text1->setFocus();
 
     Timer1->setInterval(layout::kTimerIntervalMs);
@@ -155,12 +166,12 @@ void Form1::DeclareOwnWindows() {
     // set, nothing else); the labels are painted by Form1 and have no window.
     own_windows_.DeclareOwnWindow(
         static_cast<HWND>(winId()),
-        {[this] { return FromWindowTitle(windowTitle()); },
+        {[this](std::size_t max) { return Utf8Head(FromWindowTitle(windowTitle()), max); },
          [this](const std::string& text) { setWindowTitle(AsWindowTitle(text)); },
          [this] { repaint(); }});
     own_windows_.DeclareOwnWindow(
         static_cast<HWND>(Text1->winId()),
-        {[this] { return ToUtf8(Text1->text()); },
+        {[this](std::size_t max) { return Utf8Head(Text1->text(), max); },
          [this](const std::string& text) { Text1->setText(FromUtf8(text)); },
          [this] { Text1->repaint(); }});
     // Other programs read a window's name from the server, so the buttons publish their
@@ -168,12 +179,13 @@ void Form1::DeclareOwnWindows() {
     for (QPushButton* button : Command1) {
         const HWND window = static_cast<HWND>(button->winId());
         button->windowHandle()->setTitle(button->text());
-        own_windows_.DeclareOwnWindow(window, {[button] { return ToUtf8(button->text()); },
-                                               [button](const std::string& text) {
-                                                   button->setText(FromUtf8(text));
-                                                   button->windowHandle()->setTitle(button->text());
-                                               },
-                                               [button] { button->repaint(); }});
+        own_windows_.DeclareOwnWindow(
+            window, {[button](std::size_t max) { return Utf8Head(button->text(), max); },
+                     [button](const std::string& text) {
+                         button->setText(FromUtf8(text));
+                         button->windowHandle()->setTitle(button->text());
+                     },
+                     [button] { button->repaint(); }});
     }
 }
 
@@ -259,20 +271,34 @@ void Form1::ShowKept() {
 }
 
 void Form1::keyPressEvent(QKeyEvent* event) {
-    // Text1 and the buttons pass Enter and Escape on to the window, whichever holds the focus:
-    // Enter always writes and Escape always captures; with Shift, Enter writes and keeps, and
-    // Escape gives the title back.
-    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
-    switch (event->key()) {
+    if (!ActOnKey(*event)) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+// Enter and Escape are taken before the control that holds the focus sees them: a focused
+// default button would otherwise click itself on Enter whatever the modifiers, and Shift+Enter
+// would only write.
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && ActOnKey(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool Form1::ActOnKey(const QKeyEvent& event) {
+    // Whichever control holds the focus, Enter writes and Escape captures; with Shift, Enter
+    // writes and keeps, and Escape gives the title back.
+    const bool shift = (event.modifiers() & Qt::ShiftModifier) != 0;
+    switch (event.key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
             shift ? WriteAndKeep() : ClickCommand1(0);
-            break;
+            return true;
         case Qt::Key_Escape:
             shift ? GiveBack() : ClickCommand1(1);
-            break;
+            return true;
         default:
-            QWidget::keyPressEvent(event);
-            break;
+            return false;
     }
 }

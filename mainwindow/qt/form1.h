@@ -40,12 +40,15 @@ class Form1 final : public QWidget, public FormTexts {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void DeclareOwnWindows();
     void Load();
     // Shows in Label1 whether the target's title is kept, painting only a change.
     void ShowKept();
+    // Acts on Enter and Escape, with or without Shift; false for any other key.
+    bool ActOnKey(const QKeyEvent& event);
 
     WindowSystem& windows_;
     TitleKeeping& keeping_;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "mainwindow/qt/form1.h"
 #include "winsys/x11_window_system.h"
@@ -48,9 +49,40 @@ void SpeakOnceForQtOnLostConnection(const QApplication& app) {
     qt_message_handler = qInstallMessageHandler(&OnQtMessage);
 }
 
+constexpr char kHelp[] =
+    "Usage: velmo [--help | --version]\n"
+    "Shows, ten times a second, the title of the window under the mouse pointer, in a small\n"
+    "window that stays above all others. Escape takes that title into the edit box; Enter\n"
+    "writes the edit box into the window under the pointer as its new title.\n"
+    "Shift+Enter writes and keeps the title; Shift+Escape gives the first title back.\n"
+    "Super+Alt+C, Super+Alt+W, Super+Alt+Shift+W and Super+Alt+R do the same from any window.\n"
+    "See velmo(1).\n";
+constexpr char kVersion[] = "velmo (Vellomar v1.0) 1.00\n";
+
+// The two options are answered before any display is opened. Returns the exit status when the
+// program is to end at once, or -1 to run.
+int AnswerCommandLine(int argc, char** argv) {
+    if (argc <= 1) {
+        return -1;
+    }
+    const std::string_view option = argv[1];
+    const bool help = option == "--help";
+    if (argc == 2 && (help || option == "--version")) {
+        std::fputs(help ? kHelp : kVersion, stdout);
+        return 0;
+    }
+    // The first argument that is not understood: an option followed by anything is too much.
+    const char* unknown = help || option == "--version" ? argv[2] : argv[1];
+    std::fprintf(stderr, "velmo: unexpected argument '%s' (see velmo --help)\n", unknown);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const int status = AnswerCommandLine(argc, argv); status >= 0) {
+        return status;
+    }
     ChooseQtPlatform();
 
     std::string error;
@@ -61,7 +93,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
-    // The program takes no arguments; in particular none of Qt's (-platform, -display).
+    // Qt gets no arguments; in particular none of its own (-platform, -display).
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     SpeakOnceForQtOnLostConnection(app);

@@ -459,6 +459,7 @@ enum class Act {
     Recreate,         // the window ends, and a new one takes its XID
     Resets,           // the application sets its own title, every `period_us`, for `ms`
     Flood,            // Resets, while velmo writes into another window and is timed
+    ClickWrite,       // a click on the write button, which then holds the focus
 };
 
 struct KeepStep {
@@ -495,6 +496,10 @@ TEST_P(Keeping, AWrittenTitleStaysUntilItsEndAndTheFirstComesBack) {
             ASSERT_TRUE(velmo_->ClickToFocus(text1_x, text1_y));
             x.TapKey(XK_a, {XK_Control_L});
             velmo_->Type(step.text);
+        }
+        if (step.act == Act::ClickWrite) {
+            const auto [button_x, button_y] = velmo_->Over(layout::kWriteButton);
+            ASSERT_TRUE(velmo_->ClickToFocus(button_x, button_y));
         }
         ASSERT_EQ(velmo_->RestPointer(700, 180), "");
         switch (step.act) {
@@ -542,6 +547,8 @@ TEST_P(Keeping, AWrittenTitleStaysUntilItsEndAndTheFirstComesBack) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
                 break;
             }
+            case Act::ClickWrite:
+                break;
             case Act::Flood: {
                 const auto cpu_before = ProcessorTime(velmo_->velmo().pid());
                 const auto start = std::chrono::steady_clock::now();
@@ -604,6 +611,12 @@ INSTANTIATE_TEST_SUITE_P(
                                 {Act::Recreate, "", ""},
                                 {Act::Resets, "", kApp, 300'000, 1000},
                                 {Act::KeyGiveBack, "", kApp}}},
+                      // The focused write button would click itself on any Enter.
+                      KeepCase{"ShiftKeysKeepAndGiveBackAfterAClickOnTheWriteButton",
+                               {{Act::ClickWrite, "kept", "original"},
+                                {Act::WriteAndKeep, "", "kept"},
+                                {Act::Resets, "", "kept", 300'000, 1000},
+                                {Act::GiveBack, "", "original"}}},
                       KeepCase{"AFloodingApplicationWinsAndVelmoStaysResponsive",
                                {{Act::WriteAndKeep, "kept", "kept"},
                                 {Act::Flood, "", kApp, 1000, 4500},
@@ -617,6 +630,9 @@ struct LifeCase {
     std::vector<std::string> env;
     bool with_display;  // a server with openbox runs; Form1 is then closed through openbox
     int status;
+    std::vector<std::string> args = {};
+    // What it says in one line: on standard error, or on standard output when status is 0.
+    std::string says = "X display";
 };
 
 void PrintTo(const LifeCase& row, std::ostream* out) {
@@ -635,11 +651,14 @@ TEST_P(Life, EndsWithTheRightStatusAndSaysWhyWhenItCannotStart) {
         EXPECT_EQ(session->velmo().Wait(5s), row.status);
         return;
     }
-    auto velmo = StartVelmo(row.env);
+    auto velmo = StartVelmo(row.env, row.args);
     EXPECT_EQ(velmo->Wait(10s), row.status);
-    const std::string message = velmo->Stderr();
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-    EXPECT_NE(message.find("X display"), std::string::npos) << message;
+    const std::string message = row.status == 0 ? velmo->Stdout() : velmo->Stderr();
+    EXPECT_EQ(row.status == 0 ? velmo->Stderr() : velmo->Stdout(), "");
+    if (row.args != std::vector<std::string>{"--help"}) {  // help takes a few lines
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    }
+    EXPECT_NE(message.find(row.says), std::string::npos) << message;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -655,7 +674,13 @@ INSTANTIATE_TEST_SUITE_P(
         LifeCase{"WaylandSessionWithoutX",
                  {"DISPLAY=:65000", "WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland"},
                  false,
-                 1}),
+                 1},
+        // The two options need no display; anything else is refused before one is opened.
+        LifeCase{"HelpWithoutADisplay", {"DISPLAY="}, false, 0, {"--help"}, "Usage: velmo"},
+        LifeCase{"VersionWithoutADisplay", {"DISPLAY="}, false, 0, {"--version"}, "1.00"},
+        LifeCase{
+            "AnyOtherArgument", {"DISPLAY=:65000"}, false, 2, {"-display", ":0"}, "'-display'"},
+        LifeCase{"AnOptionWithMore", {"DISPLAY=:65000"}, false, 2, {"--version", "x"}, "'x'"}),
     [](const auto& row) { return row.param.name; });
 
 }  // namespace

@@ -18,10 +18,13 @@ XRect LayoutRect(const layout::Control& control, int dpi) {
     return {r.left, r.top, r.width, r.height};
 }
 
-std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env) {
+std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env,
+                                    const std::vector<std::string>& args) {
     // velmo's output stays in the build tree, next to the tests.
     std::filesystem::create_directories(VELMO_OUTPUT_DIR);
-    return std::make_unique<Process>(Process::Options{{VELMO_PATH}, env, VELMO_OUTPUT_DIR});
+    std::vector<std::string> argv{VELMO_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Process>(Process::Options{argv, env, VELMO_OUTPUT_DIR});
 }
 
 namespace {

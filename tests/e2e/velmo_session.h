@@ -27,8 +27,10 @@ struct XRect {
 // A control's rectangle in Form1's client area at `dpi`, as the layout gives it.
 XRect LayoutRect(const layout::Control& control, int dpi);
 
-// A new velmo process with `env` added to the environment, its output kept for the test.
-std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {});
+// A new velmo process with `env` added to the environment and `args` on its command line, its
+// output kept for the test.
+std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {},
+                                    const std::vector<std::string>& args = {});
 
 class VelmoSession {
   public:

@@ -224,9 +224,13 @@ using Form = PlainForm;
 struct OwnText {
     std::string text;
     int repaints = 0;
+    std::size_t asked = 0;  // the most bytes a read has asked for
     OwnWindow Window() {
-        return {[this] { return text; }, [this](const std::string& t) { text = t; },
-                [this] { ++repaints; }};
+        return {[this](std::size_t max) {
+                    asked = std::max(asked, max);
+                    return text;
+                },
+                [this](const std::string& t) { text = t; }, [this] { ++repaints; }};
     }
 };
 
@@ -705,6 +709,7 @@ TEST_F(X11Test, OwnWindowsAnswerThemselvesUntilForgotten) {
     const unsigned long before = ws->RoundTrips();
     EXPECT_EQ(Text(form), "Form1 caption");
     EXPECT_EQ(Text(text1), "a" + Repeat("テ", 32));
+    EXPECT_LT(text1_text.asked, std::size_t{2} * kTitleBufferSize);  // not the whole of a long text
     EXPECT_EQ(ws->SetWindowTextA(text1, "new \xFF"), 1);
     EXPECT_EQ(ws->RoundTrips(), before);  // no server involved
     EXPECT_EQ(text1_text.text, "new \uFFFD");
