@@ -529,8 +529,8 @@ std::string Describe(const PeFormat& f) {
 
 // The processorArchitecture values the embedded manifest names, in order.
 std::vector<std::string> ManifestArchitectures(const std::wstring& exe) {
-    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    // As a plain data file, as the version record is read: 32-bit Wine maps no 64-bit image.
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) : nullptr;
     const char* data =
         found ? static_cast<const char*>(LockResource(LoadResource(module, found))) : nullptr;
