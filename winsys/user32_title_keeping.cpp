@@ -1,26 +1,15 @@
 #include "winsys/user32_title_keeping.h"
 
-#include <cstring>
+#include <optional>
 #include <vector>
+
+#include "winsys/user32_text.h"
 
 namespace {
 
 // Recorded windows that are not looked at anyway, checked for their end at each tick: all 256
 // within a few seconds, for a few calls a tick.
 constexpr std::size_t kEndChecksPerTick = 8;
-
-// What a Unicode window holds once given `text` through SetWindowTextA: the system converts it
-// from the ANSI code page the same way.
-std::wstring AnsiToWide(const char* text) {
-    const int size = static_cast<int>(std::strlen(text));
-    if (size == 0) {
-        return {};
-    }
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, size, wide.data(), length);
-    return wide;
-}
 
 }  // namespace
 
@@ -29,13 +18,16 @@ BOOL User32TitleKeeping::SetWindowTextA(HWND window, const char* text) {
         return windows_.SetWindowTextA(window, text);
     }
     BOOL result = FALSE;
-    std::wstring title = AnsiToWide(text);
-    keeper_.Write(window, title, [&] {
+    // A title that cannot be told in UTF-16 is written, but not kept: keeping would write
+    // another.
+    const std::optional<std::wstring> title = AnsiToWide(text, CP_ACP);
+    keeper_.Write(window, title.value_or(std::wstring()), [&] {
         result = windows_.SetWindowTextA(window, text);
-        if (result != FALSE) {
-            Saw(window, title);
+        if (result == FALSE || !title) {
+            return false;
         }
-        return result != FALSE;
+        Saw(window, *title);
+        return true;
     });
     return result;
 }

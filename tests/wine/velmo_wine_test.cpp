@@ -13,6 +13,7 @@
 
 #include "mainwindow/layout.h"
 #include "tests/wine/harness.h"
+#include "winsys/user32_text.h"
 
 namespace {
 
@@ -577,6 +578,97 @@ void CheckExecutable(Report& report, const std::wstring& exe, const std::string&
     CheckIcon(report, exe, of);
 }
 
+// --- Window text between UTF-16 and the code pages -------------------------------------------
+
+std::string Hex(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return "(nothing)";
+    }
+    std::string hex;
+    for (const char c : *bytes) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(c));
+        hex += (hex.empty() ? "" : " ") + std::string(byte);
+    }
+    return "[" + hex + "]";
+}
+
+std::string ShowWide(const std::optional<std::wstring>& text) {
+    return text ? Show(*text) : "(nothing)";
+}
+
+void CheckConversions(Report& report) {
+    struct Conversion {
+        const char* name;
+        UINT code_page;
+        std::wstring text;                 // Text1's text
+        std::optional<std::string> ansi;   // what SetWindowTextA is given
+        std::optional<std::wstring> back;  // what a Unicode window then holds
+    };
+    // No look-alike: the system would otherwise write é as e in 932, ā and Ł as a and L in 1252.
+    const std::vector<Conversion> rows = {
+        {"932 Japanese", 932, L"無題 - メモ帳", "\x96\xb3\x91\xe8 - \x83\x81\x83\x82\x92\xa0",
+         L"無題 - メモ帳"},
+        {"932 Hangul, é and ā: the default character", 932, L"한éā", "???", L"???"},
+        {"1252 accents and the euro", 1252, L"café €", "caf\xe9 \x80", L"café €"},
+        {"1252 ā and Ł: the default character", 1252, L"āŁ", "??", L"??"},
+        {"65001 every character, one beyond U+FFFF too", 65001, L"é – 한 😀",
+         "\xc3\xa9 \xe2\x80\x93 \xed\x95\x9c \xf0\x9f\x98\x80", L"é – 한 😀"},
+        {"65001 a lone surrogate becomes U+FFFD", 65001, L"a\xd800", "a\xef\xbf\xbd", L"a\xfffd"},
+        {"65000 (refuses every flag)", 65000, L"é", "+AOk-", L"é"},
+        {"932 empty", 932, L"", "", L""},
+        {"a code page that does not exist: nothing", 12345, L"abc", std::nullopt, std::nullopt},
+    };
+    for (const Conversion& row : rows) {
+        const std::string name = std::string("conversion ") + row.name + ": ";
+        const std::optional<std::string> ansi = WideToAnsi(row.text, row.code_page);
+        report.Check(name + "to 8 bits", ansi == row.ansi,
+                     "seen " + Hex(ansi) + ", wanted " + Hex(row.ansi));
+        const std::optional<std::wstring> back =
+            AnsiToWide(row.ansi.value_or("abc"), row.code_page);
+        report.Check(name + "back", back == row.back,
+                     "seen " + ShowWide(back) + ", wanted " + ShowWide(row.back));
+    }
+
+    // The flags: none where the system refuses every flag, else no look-alikes. Each is taken
+    // by the system where it has the code page.
+    const DWORD no_best_fit = WC_NO_BEST_FIT_CHARS;
+    const std::vector<std::pair<UINT, DWORD>> flags = {{932, no_best_fit},
+                                                       {1252, no_best_fit},
+                                                       {936, no_best_fit},
+                                                       {CP_ACP, no_best_fit},
+                                                       {57001, no_best_fit},
+                                                       {57012, no_best_fit},
+                                                       {65001, 0},
+                                                       {54936, 0},
+                                                       {50220, 0},
+                                                       {50221, 0},
+                                                       {50222, 0},
+                                                       {50225, 0},
+                                                       {50227, 0},
+                                                       {50229, 0},
+                                                       {57002, 0},
+                                                       {57006, 0},
+                                                       {57011, 0},
+                                                       {65000, 0},
+                                                       {42, 0}};
+    std::vector<std::string> wrong;
+    std::vector<std::string> refused;
+    for (const auto& [code_page, wanted] : flags) {
+        const DWORD chosen = WideToAnsiFlags(code_page);
+        if (chosen != wanted) {
+            wrong.push_back(Show(code_page) + ": " + Show(chosen));
+        }
+        if (IsValidCodePage(code_page) && !WideToAnsi(L"abc", code_page)) {
+            refused.push_back(Show(code_page));
+        }
+    }
+    report.Equal("conversion flags chosen by code page, the wrong ones", wrong,
+                 std::vector<std::string>{});
+    report.Equal("conversion flags refused by the system where it has the code page", refused,
+                 std::vector<std::string>{});
+}
+
 // --- The binding of the eight user32 functions --------------------------------------------
 
 const std::vector<std::string> kBoundByTheFirstTick = {
@@ -629,6 +721,7 @@ int wmain(int argc, wchar_t** argv) {
             report.Equal("each function bound once, on first use", velmo.Trace(), BoundByKeeping());
         }
     }
+    CheckConversions(report);
     CheckExecutable(report, exe, "", true);
     for (int i = 4; i < argc; ++i) {
         CheckExecutable(report, argv[i], "the other build: ", false);
