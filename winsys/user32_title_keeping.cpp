@@ -11,6 +11,12 @@ namespace {
 // within a few seconds, for a few calls a tick.
 constexpr std::size_t kEndChecksPerTick = 8;
 
+// How long a write of keeping waits for the window to take the title. Another process's window
+// that has not answered by then is not waited for (nor at all, once the system counts it as
+// hung): the write has not taken, the title it left is a change, and the keeping rules answer
+// it again at their pace, or give up.
+constexpr UINT kWriteTimeoutMs = 100;
+
 }  // namespace
 
 BOOL User32TitleKeeping::SetWindowTextA(HWND window, const char* text) {
@@ -97,7 +103,11 @@ bool User32TitleKeeping::WriteTitle(HWND window, const std::wstring& title) {
     // Seen even when the write did not take: the title it left is then a change, answered at
     // the pace until the rules give up.
     Saw(window, title);
-    return windows_.SetWindowTextW(window, title.c_str()) != FALSE;
+    DWORD_PTR taken = FALSE;
+    return windows_.SendMessageTimeoutW(window, WM_SETTEXT, 0,
+                                        reinterpret_cast<LPARAM>(title.c_str()), SMTO_ABORTIFHUNG,
+                                        kWriteTimeoutMs, &taken) != 0 &&
+           taken != FALSE;
 }
 
 void User32TitleKeeping::ListeningChanged(HWND window) {

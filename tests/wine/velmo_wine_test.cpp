@@ -405,6 +405,81 @@ void CheckFightingWindow(Report& report, Velmo& velmo) {
     report.Note("another window was written " + Ms(written_after) + " after Enter");
 }
 
+// A kept window that sets its title and then answers no message for a while: keeping's writes
+// to it wait kWriteTimeoutMs at most, so Velmo.exe goes on handling keys and ticks. The user's
+// own write to it (Enter) is SetWindowTextA, which waits for the window as the system makes it.
+void CheckHungWindow(Report& report, Velmo& velmo) {
+    const std::string name = "a kept window that hangs: ";
+    const std::wstring kept = L"固まる窓に保つ題名";
+    HangingWindow hung(L"固まる窓", kTargetRect);
+    PointAt(report, velmo, hung.hwnd());
+    SetText(velmo.Text1(), kept);
+    PressKey(VK_RETURN, true);
+    WaitFor([&] { return hung.Title() == kept && Label1(velmo) == kLabel1Kept; });
+    report.Check(name + "kept before it hangs",
+                 hung.Title() == kept && Label1(velmo) == kLabel1Kept);
+
+    constexpr DWORD kHangMs = 4000;
+    const int writes_before = hung.writes();
+    hung.SetTitleAndHang(L"固まる前に付けた題名", kHangMs);
+    const double hang_start = NowMs();
+    // How long Velmo.exe's loop takes to come back to a message posted to it, while keeping
+    // meets the hung window at every tick and at its pace.
+    double held = 0;
+    while (NowMs() - hang_start < 1500) {
+        const double posted = NowMs();
+        FormProbeAnswer ignored{};
+        velmo.Read(velmo.Form1(), &ignored, 10000);
+        held = std::max(held, NowMs() - posted);
+        Pump(20);
+    }
+    report.Check(name + "Velmo.exe's loop comes back within 400 ms while it hangs", held < 400,
+                 "held up " + Ms(held));
+    report.Check(name + "keeping writes to it meanwhile", hung.SentDuringHang() != 0);
+
+    TestWindow other(L"ほかの窓", {700, 500, 1100, 700});
+    PointAt(report, velmo, other.hwnd());
+    const std::wstring written = L"固まる間に書く";
+    SetText(velmo.Text1(), written);
+    const double pressed = NowMs();
+    PressKey(VK_RETURN);
+    const bool done = WaitFor([&] { return Text(other.hwnd()) == written; }, 1000);
+    const double enter_ms = NowMs() - pressed;
+    report.Check(name + "meanwhile Enter over another window writes it within a second",
+                 done && hung.Hanging(),
+                 done ? "after the hang ended" : "not written after " + Ms(enter_ms));
+    hung.AwaitAnswering();
+    Pump(300);
+    report.Note("a kept window hanging for " + Ms(kHangMs) + ": Velmo.exe's loop held up " +
+                Ms(held) + " at most; Enter over another window wrote it after " + Ms(enter_ms) +
+                "; keeping sent it " + Show(hung.sends()) + " writes, the last " +
+                Ms(hung.last_sent() - hang_start) + " into the hang; " +
+                Show(hung.writes() - writes_before) + " reached it by 300 ms after the hang");
+
+    // The user's own write to a hung window, with the pointer on it before it hangs. Its title
+    // stays, so that keeping has nothing to write.
+    PointAt(report, velmo, hung.hwnd());
+    const std::wstring forced = L"固まった窓に書く";
+    SetText(velmo.Text1(), forced);
+    constexpr DWORD kSecondHangMs = 3000;
+    hung.SetTitleAndHang(hung.Title(), kSecondHangMs);
+    const double forced_at = NowMs();
+    PressKey(VK_RETURN);
+    WaitFor([&] { return hung.SentDuringHang() != 0 || !hung.Hanging(); }, kSecondHangMs + 1000);
+    const double sent_after = hung.SentDuringHang() - forced_at;
+    FormProbeAnswer after{};
+    const bool back = velmo.Read(velmo.Form1(), &after, 20000);
+    const double back_after = NowMs() - forced_at;
+    const double answered_after = hung.AwaitAnswering() - forced_at;
+    WaitFor([&] { return hung.Title() == forced; }, 2000);
+    report.Check(name + "Enter on it sends the title while it hangs", sent_after > 0);
+    report.Equal(name + "Enter on it writes the title once it answers", hung.Title(), forced);
+    report.Check(name + "Velmo.exe runs on", back && velmo.Running());
+    report.Note("Enter on a window hanging for " + Ms(kSecondHangMs) + ": the title reached it " +
+                Ms(sent_after) + " after the press; Velmo.exe's loop came back after " +
+                Ms(back_after) + ", the window answered again after " + Ms(answered_after));
+}
+
 // --- What the executable carries: version record and icon -----------------------------------
 
 void CheckVersionRecord(Report& report, const std::wstring& exe, const std::string& of) {
@@ -685,10 +760,10 @@ std::vector<std::string> BoundByTheFirstWrite() {
     return lines;
 }
 
-// Writing a kept title again, and giving one back, write UTF-16.
+// Writing a kept title again, and giving one back, send UTF-16 with a time limit.
 std::vector<std::string> BoundByKeeping() {
     std::vector<std::string> lines = BoundByTheFirstWrite();
-    lines.push_back("SetWindowTextW found");
+    lines.push_back("SendMessageTimeoutW found");
     return lines;
 }
 
@@ -717,6 +792,7 @@ int wmain(int argc, wchar_t** argv) {
             CheckKeeping(report, velmo);
             CheckKeptThroughResets(report, velmo);
             CheckFightingWindow(report, velmo);
+            CheckHungWindow(report, velmo);
             report.Equal("closing ends the process with status 0", velmo.Close(), 0L);
             report.Equal("each function bound once, on first use", velmo.Trace(), BoundByKeeping());
         }
