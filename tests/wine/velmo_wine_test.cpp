@@ -66,14 +66,6 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
                      L"ＭＳ Ｐゴシック");
         report.Equal("realised character set", font.realized_charset, SHIFTJIS_CHARSET);
         report.Check("the buttons are those of the common controls 6", font.common_controls_6);
-        // Wine gives a 64-bit process its memory below 4 GiB, where a pointer cut to 32 bits
-        // would still work; the 64-bit build reserves its stack, and Form1 with it, above.
-        const auto form_at =
-            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(font.form));
-        if (sizeof(void*) == 8) {
-            report.Check("Form1 lives above 4 GiB, where a pointer cut to 32 bits fails",
-                         form_at >> 32 != 0, "seen " + Show(static_cast<long long>(form_at)));
-        }
     }
 
     struct Child {
@@ -112,25 +104,24 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
 
 // --- The typical use: capture another window's title, write a new one -------------------
 
-void CheckTypicalUse(Report& report, Velmo& velmo) {
-    CPINFOEXW code_page{};
-    GetCPInfoExW(CP_ACP, 0, &code_page);
-    report.Equal("ANSI code page", code_page.CodePage, 932u);
+struct Use {
+    const char* name;
+    std::wstring title;     // the target's title before
+    std::wstring captured;  // what the capture key puts into Text1
+    std::wstring typed;     // what the user then types into Text1
+    std::wstring written;   // the target's title after the write key
+};
+
+std::vector<Use> TypicalUses() {
     // What a character the code page cannot hold (한, é) becomes: the code page's default
     // character, never a look-alike.
+    CPINFOEXW code_page{};
+    GetCPInfoExW(CP_ACP, 0, &code_page);
     wchar_t default_char = 0;
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(code_page.DefaultChar), 1,
                         &default_char, 1);
     const std::wstring unheld(1, default_char);
-
-    struct Use {
-        const char* name;
-        std::wstring title;     // the target's title before
-        std::wstring captured;  // what the capture key puts into Text1
-        std::wstring typed;     // what the user then types into Text1
-        std::wstring written;   // the target's title after the write key
-    };
-    const std::vector<Use> rows = {
+    return {
         {"Japanese", L"無題 - メモ帳", L"無題 - メモ帳", L"落書きされた題名", L"落書きされた題名"},
         {"OutsideCodePage932", L"韓国語: 한", L"韓国語: " + unheld, L"Ｘ한éＹ",
          L"Ｘ" + unheld + unheld + L"Ｙ"},
@@ -138,22 +129,31 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
          std::wstring(3000, L'y')},
         {"Empty", L"題名あり", L"題名あり", L"", L""},
     };
-    for (const Use& row : rows) {
-        const std::string name = std::string(row.name) + ": ";
-        TestWindow target(row.title, {700, 150, 1100, 450});
-        PointAt(report, velmo, target.hwnd());
+}
 
-        PressKey(VK_ESCAPE);
-        WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
-        report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()),
-                     row.captured);
+void CheckUse(Report& report, Velmo& velmo, const Use& row, const std::string& prefix = {}) {
+    const std::string name = prefix + row.name + ": ";
+    TestWindow target(row.title, {700, 150, 1100, 450});
+    PointAt(report, velmo, target.hwnd());
 
-        SetText(velmo.Text1(), row.typed);
-        PressKey(VK_RETURN);
-        WaitFor([&] { return Text(target.hwnd()) == row.written; });
-        report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
-        report.Check(name + "Form1 keeps the keyboard",
-                     velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
+    PressKey(VK_ESCAPE);
+    WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
+    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), row.captured);
+
+    SetText(velmo.Text1(), row.typed);
+    PressKey(VK_RETURN);
+    WaitFor([&] { return Text(target.hwnd()) == row.written; });
+    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
+    report.Check(name + "Form1 keeps the keyboard",
+                 velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
+}
+
+void CheckTypicalUse(Report& report, Velmo& velmo) {
+    CPINFOEXW code_page{};
+    GetCPInfoExW(CP_ACP, 0, &code_page);
+    report.Equal("ANSI code page", code_page.CodePage, 932u);
+    for (const Use& row : TypicalUses()) {
+        CheckUse(report, velmo, row);
     }
 }
 
@@ -567,6 +567,7 @@ struct PeFormat {
     WORD magic = 0;  // IMAGE_NT_OPTIONAL_HDR32_MAGIC or ..._HDR64_MAGIC
     WORD machine = 0;
     WORD subsystem = 0;
+    ULONGLONG stack_reserve = 0;  // address space for the main thread's stack
 };
 
 // The fields of the PE headers that say what kind of program a file is; zero where unread.
@@ -591,7 +592,13 @@ PeFormat ReadPeFormat(const std::wstring& exe) {
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(head.data() + at);
     if (nt->Signature == IMAGE_NT_SIGNATURE) {
         // The subsystem lies at the same offset in both optional headers.
-        format = {nt->OptionalHeader.Magic, nt->FileHeader.Machine, nt->OptionalHeader.Subsystem};
+        format = {nt->OptionalHeader.Magic, nt->FileHeader.Machine, nt->OptionalHeader.Subsystem,
+                  nt->OptionalHeader.SizeOfStackReserve};
+        if (format.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+            at + sizeof(IMAGE_NT_HEADERS64) <= read) {
+            format.stack_reserve = reinterpret_cast<const IMAGE_NT_HEADERS64*>(head.data() + at)
+                                       ->OptionalHeader.SizeOfStackReserve;
+        }
     }
     return format;
 }
@@ -635,6 +642,8 @@ void CheckFormat(Report& report, const std::wstring& exe, const std::string& of,
                  seen.magic == wanted.magic && seen.machine == wanted.machine &&
                      seen.subsystem == wanted.subsystem,
                  "seen " + Describe(seen) + ", wanted " + Describe(wanted));
+    report.Equal(of + "the main thread's stack reserve is the linker's default",
+                 static_cast<long long>(seen.stack_reserve), 0x200000LL);
     // An architecture the program is not built for makes Windows refuse to start it, and Wine
     // fall back to the old common controls.
     const std::string own = wide ? "amd64" : "x86";
@@ -651,6 +660,65 @@ void CheckExecutable(Report& report, const std::wstring& exe, const std::string&
     CheckFormat(report, exe, of, same_width);
     CheckVersionRecord(report, exe, of);
     CheckIcon(report, exe, of);
+}
+
+// --- Form1 above 4 GiB ----------------------------------------------------------------------
+
+// A copy of `exe` whose header reserves `reserve` bytes for the main thread's stack; empty if
+// it cannot be made.
+std::wstring CopyWithStackReserve(const std::wstring& exe, ULONGLONG reserve) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    const std::wstring copy = std::wstring(dir) + L"Velmo-high-stack.exe";
+    if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE)) {
+        return {};
+    }
+    HANDLE file = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    DWORD done = 0;
+    bool patched =
+        file != INVALID_HANDLE_VALUE && ReadFile(file, &dos, sizeof dos, &done, nullptr) &&
+        done == sizeof dos &&
+        SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        ReadFile(file, &nt, sizeof nt, &done, nullptr) && done == sizeof nt &&
+        nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    if (patched) {
+        nt.OptionalHeader.SizeOfStackReserve = reserve;
+        patched =
+            SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            WriteFile(file, &nt, sizeof nt, &done, nullptr) && done == sizeof nt;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return patched ? copy : std::wstring();
+}
+
+// Wine gives a 64-bit process its memory below 4 GiB, where a pointer cut to 32 bits still
+// works. A copy of Velmo.exe that reserves more stack than lies below 4 GiB has its main
+// thread's stack, and Form1 on it, above: there a pointer cut to 32 bits fails at once.
+void CheckAbove4GiB(Report& report, const std::wstring& exe) {
+    const std::string name = "with a stack reserve of 4.25 GiB: ";
+    const std::wstring copy = CopyWithStackReserve(exe, 0x110000000);
+    if (!report.Check(name + "a copy of Velmo.exe is made", !copy.empty())) {
+        return;
+    }
+    {
+        Velmo velmo(copy);
+        FormProbeAnswer seen{};
+        const bool read = velmo.Form1() != nullptr && velmo.Read(velmo.Form1(), &seen);
+        const auto form_at =
+            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(seen.form));
+        report.Check(name + "Form1 lives above 4 GiB, where a pointer cut to 32 bits fails",
+                     read && form_at >> 32 != 0, "seen " + Show(static_cast<long long>(form_at)));
+        if (read) {
+            CheckUse(report, velmo, TypicalUses().front(), name);
+        }
+        report.Equal(name + "closing ends the process with status 0", velmo.Close(), 0L);
+    }
+    DeleteFileW(copy.c_str());
 }
 
 // --- Window text between UTF-16 and the code pages -------------------------------------------
@@ -796,6 +864,9 @@ int wmain(int argc, wchar_t** argv) {
             report.Equal("closing ends the process with status 0", velmo.Close(), 0L);
             report.Equal("each function bound once, on first use", velmo.Trace(), BoundByKeeping());
         }
+    }
+    if (sizeof(void*) == 8) {
+        CheckAbove4GiB(report, exe);
     }
     CheckConversions(report);
     CheckExecutable(report, exe, "", true);
