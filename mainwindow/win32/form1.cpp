@@ -238,6 +238,14 @@ bool Form1::OnCreate() {
 }
 
 void Form1::OnDestroy() {
+    // The controls are destroyed after Form1 is told of its end: they get the system font back
+    // before the font they were given goes.
+    for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, WM_SETFONT, 0, FALSE);
+    }
+    DeleteObject(font_);
+    font_ = nullptr;
     PostQuitMessage(0);
 }
 
