@@ -610,10 +610,10 @@ std::string Describe(const PeFormat& f) {
     return std::string(kind) + " machine " + Show(f.machine) + " subsystem " + Show(f.subsystem);
 }
 
-// The processorArchitecture values the embedded manifest names, in order.
+// The processorArchitecture values the embedded manifest names, in order. Read as a data file:
+// 32-bit Wine maps no 64-bit executable as an image, not even for its resources.
 std::vector<std::string> ManifestArchitectures(const std::wstring& exe) {
-    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) : nullptr;
     const char* data =
         found ? static_cast<const char*>(LockResource(LoadResource(module, found))) : nullptr;
