@@ -173,17 +173,29 @@ TEST_F(TargetTest, DestroyedTargetIsReplacedAtTheNextTickByTheWindowBeneath) {
 
 // --- Command1_Click(0): write ------------------------------------------------------------
 
-struct DeadTarget {
+struct NoWrite {
     const char* name;
     bool tick_first;  // whether a tick has found the window before it goes
     bool destroy;     // the target is destroyed before the press
     POINT pointer;    // where the pointer rests at the tick
+    bool text1_unconvertible = false;
 };
 
-class WriteToNoWindow : public TargetTest, public ::testing::WithParamInterface<DeadTarget> {};
+// Counts what the handlers ask of keeping.
+struct CountingKeeping final : TitleKeeping {
+    int keeps = 0;
+    bool KeepTitle(HWND) override {
+        ++keeps;
+        return true;
+    }
+    bool GiveTitleBack(HWND) override { return false; }
+    bool IsTitleKept(HWND) const override { return false; }
+};
 
-TEST_P(WriteToNoWindow, CallsNothingAfterIsWindow) {
-    const DeadTarget& p = GetParam();
+class WriteNothing : public TargetTest, public ::testing::WithParamInterface<NoWrite> {};
+
+TEST_P(WriteNothing, CallsNothingAfterIsWindowAndKeepsNothing) {
+    const NoWrite& p = GetParam();
     desktop.MovePointer(p.pointer.x, p.pointer.y);
     if (p.tick_first) {
         Tick();
@@ -193,20 +205,40 @@ TEST_P(WriteToNoWindow, CallsNothingAfterIsWindow) {
         desktop.Destroy(app);
     }
     form.text1 = "new title";
-    desktop.calls.clear();
-    Click(0);
-    EXPECT_EQ(desktop.calls, (std::vector<Call>{{"IsWindow", {Arg(target)}, {}}}));
+    form.text1_unconvertible = p.text1_unconvertible;
+    CountingKeeping keeping;
+    for (const bool keep : {false, true}) {
+        desktop.calls.clear();
+        if (keep) {
+            WriteAndKeep(desktop, keeping, TargetWindow, form);
+        } else {
+            Click(0);
+        }
+        EXPECT_EQ(desktop.calls, (std::vector<Call>{{"IsWindow", {Arg(target)}, {}}}));
+    }
+    EXPECT_EQ(keeping.keeps, 0);
     if (!p.destroy) {
         EXPECT_EQ(desktop.Get(app).text, "Application");
     }
     EXPECT_EQ(form.text1, "new title");
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, WriteToNoWindow,
-                         ::testing::Values(DeadTarget{"BeforeAnyTick", false, false, {200, 150}},
-                                           DeadTarget{"AfterTickOverNothing", true, false, {5, 5}},
-                                           DeadTarget{"TargetDestroyed", true, true, {200, 150}}),
-                         [](const auto& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Targets, WriteNothing,
+    ::testing::Values(NoWrite{"BeforeAnyTick", false, false, {200, 150}},
+                      NoWrite{"AfterTickOverNothing", true, false, {5, 5}},
+                      NoWrite{"TargetDestroyed", true, true, {200, 150}},
+                      NoWrite{"Text1NotConvertible", true, false, {200, 150}, true}),
+    [](const auto& row) { return row.param.name; });
+
+TEST_F(TargetTest, WriteAndKeepKeepsWhatItWrote) {
+    Tick();
+    form.text1 = "kept title";
+    CountingKeeping keeping;
+    WriteAndKeep(desktop, keeping, TargetWindow, form);
+    EXPECT_EQ(desktop.Get(app).text, "kept title");
+    EXPECT_EQ(keeping.keeps, 1);
+}
 
 struct Written {
     const char* name;

@@ -1,7 +1,9 @@
 #include "winsys/user32_title_keeping.h"
 
-#include <cstring>
+#include <optional>
 #include <vector>
+
+#include "winsys/user32_text.h"
 
 namespace {
 
@@ -9,18 +11,11 @@ namespace {
 // within a few seconds, for a few calls a tick.
 constexpr std::size_t kEndChecksPerTick = 8;
 
-// What a Unicode window holds once given `text` through SetWindowTextA: the system converts it
-// from the ANSI code page the same way.
-std::wstring AnsiToWide(const char* text) {
-    const int size = static_cast<int>(std::strlen(text));
-    if (size == 0) {
-        return {};
-    }
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, size, wide.data(), length);
-    return wide;
-}
+// How long a write of keeping waits for the window to take the title. Another process's window
+// that has not answered by then is not waited for (nor at all, once the system counts it as
+// hung): the write has not taken, the title it left is a change, and the keeping rules answer
+// it again at their pace, or give up.
+constexpr UINT kWriteTimeoutMs = 100;
 
 }  // namespace
 
@@ -29,13 +24,16 @@ BOOL User32TitleKeeping::SetWindowTextA(HWND window, const char* text) {
         return windows_.SetWindowTextA(window, text);
     }
     BOOL result = FALSE;
-    std::wstring title = AnsiToWide(text);
-    keeper_.Write(window, title, [&] {
+    // A title that cannot be told in UTF-16 is written, but not kept: keeping would write
+    // another.
+    const std::optional<std::wstring> title = AnsiToWide(text, CP_ACP);
+    keeper_.Write(window, title.value_or(std::wstring()), [&] {
         result = windows_.SetWindowTextA(window, text);
-        if (result != FALSE) {
-            Saw(window, title);
+        if (result == FALSE || !title) {
+            return false;
         }
-        return result != FALSE;
+        Saw(window, *title);
+        return true;
     });
     return result;
 }
@@ -105,7 +103,11 @@ bool User32TitleKeeping::WriteTitle(HWND window, const std::wstring& title) {
     // Seen even when the write did not take: the title it left is then a change, answered at
     // the pace until the rules give up.
     Saw(window, title);
-    return windows_.SetWindowTextW(window, title.c_str()) != FALSE;
+    DWORD_PTR taken = FALSE;
+    return windows_.SendMessageTimeoutW(window, WM_SETTEXT, 0,
+                                        reinterpret_cast<LPARAM>(title.c_str()), SMTO_ABORTIFHUNG,
+                                        kWriteTimeoutMs, &taken) != 0 &&
+           taken != FALSE;
 }
 
 void User32TitleKeeping::ListeningChanged(HWND window) {

@@ -1,6 +1,7 @@
 // Titles that stay on Windows, by the keeping rules: the eight operations of a
 // User32WindowSystem, with its SetWindowTextA of another process's window as the rules' plain
-// write, and titles recorded and kept in full as UTF-16.
+// write, and titles recorded and kept in full as UTF-16, written again and given back without
+// waiting on a window that does not answer.
 #pragma once
 
 #include <map>

@@ -13,7 +13,7 @@ constexpr std::array<const char*, 11> kExportedNames = {"GetCursorPos",
                                                         "GetWindowRect",
                                                         "SetWindowPos",
                                                         "GetWindowTextW",
-                                                        "SetWindowTextW",
+                                                        "SendMessageTimeoutW",
                                                         "GetWindowThreadProcessId"};
 
 }  // namespace
@@ -119,11 +119,16 @@ int User32WindowSystem::GetWindowTextW(HWND window, wchar_t* buffer, int capacit
     return 0;
 }
 
-BOOL User32WindowSystem::SetWindowTextW(HWND window, const wchar_t* text) {
-    if (auto fn = Bound<decltype(&::SetWindowTextW)>(kSetWindowTextW)) {
-        return fn(window, text);
+LRESULT User32WindowSystem::SendMessageTimeoutW(HWND window, UINT message, WPARAM wparam,
+                                                LPARAM lparam, UINT flags, UINT timeout_ms,
+                                                DWORD_PTR* result) {
+    if (auto fn = Bound<decltype(&::SendMessageTimeoutW)>(kSendMessageTimeoutW)) {
+        return fn(window, message, wparam, lparam, flags, timeout_ms, result);
     }
-    return FALSE;
+    if (result != nullptr) {
+        *result = 0;
+    }
+    return 0;
 }
 
 DWORD User32WindowSystem::GetWindowThreadProcessId(HWND window, DWORD* process) {

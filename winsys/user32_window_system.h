@@ -26,10 +26,12 @@ class User32WindowSystem final : public WindowSystem {
     BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                       UINT flags) override;
 
-    // Not operations of the handlers: titles in full as UTF-16, and which process a window
-    // belongs to.
+    // Not operations of the handlers: titles in full as UTF-16, a message sent with a time
+    // limit (titles written without waiting on a window that does not answer), and which
+    // process a window belongs to.
     int GetWindowTextW(HWND window, wchar_t* buffer, int capacity);
-    BOOL SetWindowTextW(HWND window, const wchar_t* text);
+    LRESULT SendMessageTimeoutW(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT flags,
+                                UINT timeout_ms, DWORD_PTR* result);
     DWORD GetWindowThreadProcessId(HWND window, DWORD* process);
 
   private:
@@ -43,7 +45,7 @@ class User32WindowSystem final : public WindowSystem {
         kGetWindowRect,
         kSetWindowPos,
         kGetWindowTextW,
-        kSetWindowTextW,
+        kSendMessageTimeoutW,
         kGetWindowThreadProcessId,
         kFunctionCount
     };

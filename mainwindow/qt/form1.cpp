@@ -223,7 +223,7 @@ void Form1::SetLabel2Caption(const std::string& caption) {
     update(PixelsOf(layout::kLabel2, dpi_));
 }
 
-std::string Form1::Text1Text() const {
+std::optional<std::string> Form1::Text1Text() const {
     return ToUtf8(Text1->text());
 }
 

@@ -34,7 +34,7 @@ class Form1 final : public QWidget, public FormTexts {
 
     std::string Label2Caption() const override;
     void SetLabel2Caption(const std::string& caption) override;
-    std::string Text1Text() const override;
+    std::optional<std::string> Text1Text() const override;
     void SetText1Text(const std::string& text) override;
 
   protected:

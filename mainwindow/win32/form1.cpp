@@ -1,5 +1,6 @@
 #include "mainwindow/win32/form1.h"
 
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "mainwindow/win32/font_cmap.h"
 #include "mainwindow/win32/text.h"
 #include "resources/velmo_ids.h"
+#include "winsys/user32_text.h"
 
 namespace {
 
@@ -155,18 +157,26 @@ void Form1::SetLabel2Caption(const std::string& caption) {
     if (caption == label2_) {
         return;  // the same pixels again: nothing to repaint
     }
+    // Text that cannot be shown leaves the caption as it was, so that a capture takes what is
+    // shown.
+    std::optional<std::wstring> shown = AnsiToWide(caption, CP_ACP);
+    if (!shown) {
+        return;
+    }
     label2_ = caption;
-    label2_shown_ = AnsiToWide(caption);
+    label2_shown_ = std::move(*shown);
     const RECT r = ClientPixels(layout::kLabel2);
     InvalidateRect(hwnd_, &r, FALSE);
 }
 
-std::string Form1::Text1Text() const {
-    return WideToAnsi(WindowTextW(text1_));
+std::optional<std::string> Form1::Text1Text() const {
+    return WideToAnsi(WindowTextW(text1_), CP_ACP);
 }
 
 void Form1::SetText1Text(const std::string& text) {
-    SetWindowTextW(text1_, AnsiToWide(text).c_str());
+    if (const std::optional<std::wstring> wide = AnsiToWide(text, CP_ACP)) {
+        SetWindowTextW(text1_, wide->c_str());
+    }
 }
 
 LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -228,6 +238,14 @@ bool Form1::OnCreate() {
 }
 
 void Form1::OnDestroy() {
+    // The controls are destroyed after Form1 is told of its end: they get the system font back
+    // before the font they were given goes.
+    for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        SendMessageW(child, WM_SETFONT, 0, FALSE);
+    }
+    DeleteObject(font_);
+    font_ = nullptr;
     PostQuitMessage(0);
 }
 

@@ -2,6 +2,7 @@
 // Timer1 and the keyboard roles of the two Command1 buttons, with Shift the keys of keeping.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "mainwindow/layout.h"
@@ -32,7 +33,7 @@ class Form1 final : public FormTexts {
 
     std::string Label2Caption() const override;
     void SetLabel2Caption(const std::string& caption) override;
-    std::string Text1Text() const override;
+    std::optional<std::string> Text1Text() const override;
     void SetText1Text(const std::string& text) override;
 
     // The window found under the pointer at the latest tick; 0 before the first.

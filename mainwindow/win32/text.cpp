@@ -1,39 +1,10 @@
 #include "mainwindow/win32/text.h"
 
-namespace {
-
-std::wstring ToWide(std::string_view text, UINT code_page) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(code_page, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(code_page, 0, text.data(), size, wide.data(), length);
-    return wide;
-}
-
-}  // namespace
+#include "winsys/user32_text.h"
 
 std::wstring Utf8ToWide(std::string_view text) {
-    return ToWide(text, CP_UTF8);
-}
-
-std::wstring AnsiToWide(std::string_view text) {
-    return ToWide(text, CP_ACP);
-}
-
-std::string WideToAnsi(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const DWORD flags = WC_NO_BEST_FIT_CHARS;
-    const int length =
-        WideCharToMultiByte(CP_ACP, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, flags, text.data(), size, ansi.data(), length, nullptr, nullptr);
-    return ansi;
+    // The captions are ours and valid UTF-8.
+    return AnsiToWide(text, CP_UTF8).value_or(std::wstring());
 }
 
 std::wstring WindowTextW(HWND window) {

@@ -251,7 +251,7 @@ HMODULE LoadFormProbe() {
 
 }  // namespace
 
-bool Velmo::Read(HWND window, FormProbeAnswer* answer) const {
+bool Velmo::Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms) const {
     static const HMODULE probe = LoadFormProbe();
     static const HWND receiver = ProbeAnswerReceiver();
     const auto hook = reinterpret_cast<HOOKPROC>(
@@ -264,7 +264,7 @@ bool Velmo::Read(HWND window, FormProbeAnswer* answer) const {
     g_probe_answered = false;
     PostMessageW(window, RegisterWindowMessageW(kFormProbeMessage),
                  reinterpret_cast<WPARAM>(receiver), 0);
-    const bool answered = WaitFor([] { return g_probe_answered; });
+    const bool answered = WaitFor([] { return g_probe_answered; }, timeout_ms);
     UnhookWindowsHookEx(hooked);
     *answer = g_probe_answer;
     return answered;
@@ -456,6 +456,118 @@ LRESULT CALLBACK TitleWindow::WindowProc(HWND window, UINT message, WPARAM wpara
             self->overwritten_after_.push_back(NowMs() - *self->waiting_since_);
             self->waiting_since_.reset();
         }
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// --- HangingWindow -------------------------------------------------------------------------
+
+namespace {
+
+constexpr wchar_t kHangingWindowClass[] = L"Vellomar.HangingWindow";
+// Posted to the window's thread: set title_, then hang for wParam milliseconds.
+constexpr UINT kHangMessage = WM_APP + 1;
+
+}  // namespace
+
+HangingWindow::HangingWindow(const std::wstring& title, RECT rect)
+    : ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      answering_(CreateEventW(nullptr, TRUE, TRUE, nullptr)),
+      title_(title),
+      rect_(rect) {
+    RegisterTestClass(kHangingWindowClass, WindowProc);
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, &thread_id_);
+    WaitForSingleObject(ready_, 10000);
+    Pump(100);
+}
+
+HangingWindow::~HangingWindow() {
+    AwaitAnswering();
+    PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+    WaitForSingleObject(thread_, 10000);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+    CloseHandle(answering_);
+}
+
+void HangingWindow::SetTitleAndHang(const std::wstring& title, DWORD ms) {
+    title_ = title;
+    InterlockedExchange(&sends_, 0);
+    ResetEvent(answering_);
+    PostThreadMessageW(thread_id_, kHangMessage, ms, 0);
+    WaitForSingleObject(ready_, 10000);
+}
+
+double HangingWindow::SentDuringHang() const {
+    return InterlockedCompareExchange(const_cast<volatile LONG*>(&sends_), 0, 0) != 0 ? sent_at_
+                                                                                      : 0;
+}
+
+// Sleeps, looking at the queue without taking anything from it. A message sent with a time
+// limit leaves the queue when its sender stops waiting.
+void HangingWindow::Hang(DWORD ms) {
+    const double end = NowMs() + ms;
+    bool waiting = false;
+    while (NowMs() < end) {
+        const bool sent = (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+        if (sent && !waiting) {
+            last_sent_at_ = NowMs();
+            if (sends_ == 0) {
+                sent_at_ = last_sent_at_;
+            }
+            InterlockedIncrement(&sends_);
+        }
+        waiting = sent;
+        Sleep(5);
+    }
+    answering_since_ = NowMs();
+    SetEvent(answering_);
+}
+
+double HangingWindow::AwaitAnswering() {
+    WaitForSingleObject(answering_, 30000);
+    return answering_since_;
+}
+
+std::wstring HangingWindow::Title() const {
+    wchar_t title[256] = {};
+    InternalGetWindowText(hwnd_, title, 256);
+    return title;
+}
+
+DWORD WINAPI HangingWindow::Run(void* param) {
+    auto* self = static_cast<HangingWindow*>(param);
+    const RECT& r = self->rect_;
+    self->hwnd_ = CreateWindowExW(0, kHangingWindowClass, self->title_.c_str(), WS_OVERLAPPEDWINDOW,
+                                  r.left, r.top, r.right - r.left, r.bottom - r.top, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), self);
+    ShowWindow(self->hwnd_, SW_SHOWNOACTIVATE);
+    SetEvent(self->ready_);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.hwnd == nullptr && message.message == kHangMessage) {
+            SetWindowTextW(self->hwnd_, self->title_.c_str());
+            SetEvent(self->ready_);
+            self->Hang(static_cast<DWORD>(message.wParam));
+            continue;
+        }
+        DispatchMessageW(&message);
+    }
+    DestroyWindow(self->hwnd_);
+    return 0;
+}
+
+LRESULT CALLBACK HangingWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        SetWindowLongPtrW(
+            window, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<HangingWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    // A text sent from another thread is Velmo.exe's; the window's own thread sets its own.
+    if (message == WM_SETTEXT && self != nullptr && InSendMessage()) {
+        InterlockedIncrement(&self->writes_);
     }
     return DefWindowProcW(window, message, wparam, lparam);
 }

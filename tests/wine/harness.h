@@ -94,8 +94,9 @@ class Velmo {
     HWND Focus() const;
     bool Running() const;
     // Reads a window's font and Form1's TargetWindow inside Velmo.exe, through form_probe.dll,
-    // once Velmo.exe has handled what was posted to it before; false if no answer came.
-    bool Read(HWND window, FormProbeAnswer* answer) const;
+    // once Velmo.exe has handled what was posted to it before; false if no answer came within
+    // `timeout_ms`.
+    bool Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms = 3000) const;
     // The trace lines written so far.
     std::vector<std::string> Trace();
     // The processor time Velmo.exe's thread has used so far, user and kernel, in milliseconds.
@@ -164,6 +165,53 @@ class TitleWindow {
     std::wstring reset_title_;
     std::optional<double> waiting_since_;  // a reset not yet written over
     std::vector<double> overwritten_after_;
+};
+
+// A top-level window of this test on a thread of its own, which can set its own title and then
+// answer no message for a while, as an application that hangs. It counts what Velmo.exe writes
+// to it.
+class HangingWindow {
+  public:
+    HangingWindow(const std::wstring& title, RECT rect);
+    // Waits for a hang to end, then ends the window and its thread.
+    ~HangingWindow();
+    HangingWindow(const HangingWindow&) = delete;
+    HangingWindow& operator=(const HangingWindow&) = delete;
+    HWND hwnd() const { return hwnd_; }
+
+    // Sets `title`, then answers nothing for `ms` milliseconds; returns once the title is set.
+    void SetTitleAndHang(const std::wstring& title, DWORD ms);
+    bool Hanging() const { return WaitForSingleObject(answering_, 0) != WAIT_OBJECT_0; }
+    // When, on the clock of NowMs, a message sent to it first waited during the last hang; 0
+    // while none has.
+    double SentDuringHang() const;
+    // How many messages came to wait one after another during the last hang, and when the last
+    // came; read once it answers again.
+    int sends() const { return sends_; }
+    double last_sent() const { return last_sent_at_; }
+    // Waits until it answers again; when it did.
+    double AwaitAnswering();
+    // Its title, read without a message to it.
+    std::wstring Title() const;
+    int writes() const { return writes_; }
+
+  private:
+    static DWORD WINAPI Run(void* self);
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    void Hang(DWORD ms);
+
+    HWND hwnd_ = nullptr;
+    HANDLE thread_ = nullptr;
+    DWORD thread_id_ = 0;
+    HANDLE ready_;      // the window exists, or the title of a hang is set
+    HANDLE answering_;  // set while it is not hanging
+    std::wstring title_;
+    RECT rect_;
+    double answering_since_ = 0;
+    double sent_at_ = 0;
+    double last_sent_at_ = 0;
+    volatile LONG sends_ = 0;  // sent_at_ holds a time once it is above 0
+    volatile LONG writes_ = 0;
 };
 
 // Input through SendInput: a key goes to whichever window has the keyboard focus; with `shift`

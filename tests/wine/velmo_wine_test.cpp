@@ -13,6 +13,7 @@
 
 #include "mainwindow/layout.h"
 #include "tests/wine/harness.h"
+#include "winsys/user32_text.h"
 
 namespace {
 
@@ -65,14 +66,6 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
                      L"ＭＳ Ｐゴシック");
         report.Equal("realised character set", font.realized_charset, SHIFTJIS_CHARSET);
         report.Check("the buttons are those of the common controls 6", font.common_controls_6);
-        // Wine gives a 64-bit process its memory below 4 GiB, where a pointer cut to 32 bits
-        // would still work; the 64-bit build reserves its stack, and Form1 with it, above.
-        const auto form_at =
-            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(font.form));
-        if (sizeof(void*) == 8) {
-            report.Check("Form1 lives above 4 GiB, where a pointer cut to 32 bits fails",
-                         form_at >> 32 != 0, "seen " + Show(static_cast<long long>(form_at)));
-        }
     }
 
     struct Child {
@@ -111,25 +104,24 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
 
 // --- The typical use: capture another window's title, write a new one -------------------
 
-void CheckTypicalUse(Report& report, Velmo& velmo) {
-    CPINFOEXW code_page{};
-    GetCPInfoExW(CP_ACP, 0, &code_page);
-    report.Equal("ANSI code page", code_page.CodePage, 932u);
+struct Use {
+    const char* name;
+    std::wstring title;     // the target's title before
+    std::wstring captured;  // what the capture key puts into Text1
+    std::wstring typed;     // what the user then types into Text1
+    std::wstring written;   // the target's title after the write key
+};
+
+std::vector<Use> TypicalUses() {
     // What a character the code page cannot hold (한, é) becomes: the code page's default
     // character, never a look-alike.
+    CPINFOEXW code_page{};
+    GetCPInfoExW(CP_ACP, 0, &code_page);
     wchar_t default_char = 0;
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(code_page.DefaultChar), 1,
                         &default_char, 1);
     const std::wstring unheld(1, default_char);
-
-    struct Use {
-        const char* name;
-        std::wstring title;     // the target's title before
-        std::wstring captured;  // what the capture key puts into Text1
-        std::wstring typed;     // what the user then types into Text1
-        std::wstring written;   // the target's title after the write key
-    };
-    const std::vector<Use> rows = {
+    return {
         {"Japanese", L"無題 - メモ帳", L"無題 - メモ帳", L"落書きされた題名", L"落書きされた題名"},
         {"OutsideCodePage932", L"韓国語: 한", L"韓国語: " + unheld, L"Ｘ한éＹ",
          L"Ｘ" + unheld + unheld + L"Ｙ"},
@@ -137,22 +129,31 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
          std::wstring(3000, L'y')},
         {"Empty", L"題名あり", L"題名あり", L"", L""},
     };
-    for (const Use& row : rows) {
-        const std::string name = std::string(row.name) + ": ";
-        TestWindow target(row.title, {700, 150, 1100, 450});
-        PointAt(report, velmo, target.hwnd());
+}
 
-        PressKey(VK_ESCAPE);
-        WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
-        report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()),
-                     row.captured);
+void CheckUse(Report& report, Velmo& velmo, const Use& row, const std::string& prefix = {}) {
+    const std::string name = prefix + row.name + ": ";
+    TestWindow target(row.title, {700, 150, 1100, 450});
+    PointAt(report, velmo, target.hwnd());
 
-        SetText(velmo.Text1(), row.typed);
-        PressKey(VK_RETURN);
-        WaitFor([&] { return Text(target.hwnd()) == row.written; });
-        report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
-        report.Check(name + "Form1 keeps the keyboard",
-                     velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
+    PressKey(VK_ESCAPE);
+    WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
+    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), row.captured);
+
+    SetText(velmo.Text1(), row.typed);
+    PressKey(VK_RETURN);
+    WaitFor([&] { return Text(target.hwnd()) == row.written; });
+    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
+    report.Check(name + "Form1 keeps the keyboard",
+                 velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
+}
+
+void CheckTypicalUse(Report& report, Velmo& velmo) {
+    CPINFOEXW code_page{};
+    GetCPInfoExW(CP_ACP, 0, &code_page);
+    report.Equal("ANSI code page", code_page.CodePage, 932u);
+    for (const Use& row : TypicalUses()) {
+        CheckUse(report, velmo, row);
     }
 }
 
@@ -404,6 +405,81 @@ void CheckFightingWindow(Report& report, Velmo& velmo) {
     report.Note("another window was written " + Ms(written_after) + " after Enter");
 }
 
+// A kept window that sets its title and then answers no message for a while: keeping's writes
+// to it wait kWriteTimeoutMs at most, so Velmo.exe goes on handling keys and ticks. The user's
+// own write to it (Enter) is SetWindowTextA, which waits for the window as the system makes it.
+void CheckHungWindow(Report& report, Velmo& velmo) {
+    const std::string name = "a kept window that hangs: ";
+    const std::wstring kept = L"固まる窓に保つ題名";
+    HangingWindow hung(L"固まる窓", kTargetRect);
+    PointAt(report, velmo, hung.hwnd());
+    SetText(velmo.Text1(), kept);
+    PressKey(VK_RETURN, true);
+    WaitFor([&] { return hung.Title() == kept && Label1(velmo) == kLabel1Kept; });
+    report.Check(name + "kept before it hangs",
+                 hung.Title() == kept && Label1(velmo) == kLabel1Kept);
+
+    constexpr DWORD kHangMs = 4000;
+    const int writes_before = hung.writes();
+    hung.SetTitleAndHang(L"固まる前に付けた題名", kHangMs);
+    const double hang_start = NowMs();
+    // How long Velmo.exe's loop takes to come back to a message posted to it, while keeping
+    // meets the hung window at every tick and at its pace.
+    double held = 0;
+    while (NowMs() - hang_start < 1500) {
+        const double posted = NowMs();
+        FormProbeAnswer ignored{};
+        velmo.Read(velmo.Form1(), &ignored, 10000);
+        held = std::max(held, NowMs() - posted);
+        Pump(20);
+    }
+    report.Check(name + "Velmo.exe's loop comes back within 400 ms while it hangs", held < 400,
+                 "held up " + Ms(held));
+    report.Check(name + "keeping writes to it meanwhile", hung.SentDuringHang() != 0);
+
+    TestWindow other(L"ほかの窓", {700, 500, 1100, 700});
+    PointAt(report, velmo, other.hwnd());
+    const std::wstring written = L"固まる間に書く";
+    SetText(velmo.Text1(), written);
+    const double pressed = NowMs();
+    PressKey(VK_RETURN);
+    const bool done = WaitFor([&] { return Text(other.hwnd()) == written; }, 1000);
+    const double enter_ms = NowMs() - pressed;
+    report.Check(name + "meanwhile Enter over another window writes it within a second",
+                 done && hung.Hanging(),
+                 done ? "after the hang ended" : "not written after " + Ms(enter_ms));
+    hung.AwaitAnswering();
+    Pump(300);
+    report.Note("a kept window hanging for " + Ms(kHangMs) + ": Velmo.exe's loop held up " +
+                Ms(held) + " at most; Enter over another window wrote it after " + Ms(enter_ms) +
+                "; keeping sent it " + Show(hung.sends()) + " writes, the last " +
+                Ms(hung.last_sent() - hang_start) + " into the hang; " +
+                Show(hung.writes() - writes_before) + " reached it by 300 ms after the hang");
+
+    // The user's own write to a hung window, with the pointer on it before it hangs. Its title
+    // stays, so that keeping has nothing to write.
+    PointAt(report, velmo, hung.hwnd());
+    const std::wstring forced = L"固まった窓に書く";
+    SetText(velmo.Text1(), forced);
+    constexpr DWORD kSecondHangMs = 3000;
+    hung.SetTitleAndHang(hung.Title(), kSecondHangMs);
+    const double forced_at = NowMs();
+    PressKey(VK_RETURN);
+    WaitFor([&] { return hung.SentDuringHang() != 0 || !hung.Hanging(); }, kSecondHangMs + 1000);
+    const double sent_after = hung.SentDuringHang() - forced_at;
+    FormProbeAnswer after{};
+    const bool back = velmo.Read(velmo.Form1(), &after, 20000);
+    const double back_after = NowMs() - forced_at;
+    const double answered_after = hung.AwaitAnswering() - forced_at;
+    WaitFor([&] { return hung.Title() == forced; }, 2000);
+    report.Check(name + "Enter on it sends the title while it hangs", sent_after > 0);
+    report.Equal(name + "Enter on it writes the title once it answers", hung.Title(), forced);
+    report.Check(name + "Velmo.exe runs on", back && velmo.Running());
+    report.Note("Enter on a window hanging for " + Ms(kSecondHangMs) + ": the title reached it " +
+                Ms(sent_after) + " after the press; Velmo.exe's loop came back after " +
+                Ms(back_after) + ", the window answered again after " + Ms(answered_after));
+}
+
 // --- What the executable carries: version record and icon -----------------------------------
 
 void CheckVersionRecord(Report& report, const std::wstring& exe, const std::string& of) {
@@ -491,6 +567,7 @@ struct PeFormat {
     WORD magic = 0;  // IMAGE_NT_OPTIONAL_HDR32_MAGIC or ..._HDR64_MAGIC
     WORD machine = 0;
     WORD subsystem = 0;
+    ULONGLONG stack_reserve = 0;  // address space for the main thread's stack
 };
 
 // The fields of the PE headers that say what kind of program a file is; zero where unread.
@@ -515,7 +592,13 @@ PeFormat ReadPeFormat(const std::wstring& exe) {
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(head.data() + at);
     if (nt->Signature == IMAGE_NT_SIGNATURE) {
         // The subsystem lies at the same offset in both optional headers.
-        format = {nt->OptionalHeader.Magic, nt->FileHeader.Machine, nt->OptionalHeader.Subsystem};
+        format = {nt->OptionalHeader.Magic, nt->FileHeader.Machine, nt->OptionalHeader.Subsystem,
+                  nt->OptionalHeader.SizeOfStackReserve};
+        if (format.magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+            at + sizeof(IMAGE_NT_HEADERS64) <= read) {
+            format.stack_reserve = reinterpret_cast<const IMAGE_NT_HEADERS64*>(head.data() + at)
+                                       ->OptionalHeader.SizeOfStackReserve;
+        }
     }
     return format;
 }
@@ -527,9 +610,9 @@ std::string Describe(const PeFormat& f) {
     return std::string(kind) + " machine " + Show(f.machine) + " subsystem " + Show(f.subsystem);
 }
 
-// The processorArchitecture values the embedded manifest names, in order.
+// The processorArchitecture values the embedded manifest names, in order. Read as a data file:
+// 32-bit Wine maps no 64-bit executable as an image, not even for its resources.
 std::vector<std::string> ManifestArchitectures(const std::wstring& exe) {
-    // As a plain data file, as the version record is read: 32-bit Wine maps no 64-bit image.
     HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) : nullptr;
     const char* data =
@@ -559,6 +642,8 @@ void CheckFormat(Report& report, const std::wstring& exe, const std::string& of,
                  seen.magic == wanted.magic && seen.machine == wanted.machine &&
                      seen.subsystem == wanted.subsystem,
                  "seen " + Describe(seen) + ", wanted " + Describe(wanted));
+    report.Equal(of + "the main thread's stack reserve is the linker's default",
+                 static_cast<long long>(seen.stack_reserve), 0x200000LL);
     // An architecture the program is not built for makes Windows refuse to start it, and Wine
     // fall back to the old common controls.
     const std::string own = wide ? "amd64" : "x86";
@@ -577,6 +662,156 @@ void CheckExecutable(Report& report, const std::wstring& exe, const std::string&
     CheckIcon(report, exe, of);
 }
 
+// --- Form1 above 4 GiB ----------------------------------------------------------------------
+
+// A copy of `exe` whose header reserves `reserve` bytes for the main thread's stack; empty if
+// it cannot be made.
+std::wstring CopyWithStackReserve(const std::wstring& exe, ULONGLONG reserve) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    const std::wstring copy = std::wstring(dir) + L"Velmo-high-stack.exe";
+    if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE)) {
+        return {};
+    }
+    HANDLE file = CreateFileW(copy.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    DWORD done = 0;
+    bool patched =
+        file != INVALID_HANDLE_VALUE && ReadFile(file, &dos, sizeof dos, &done, nullptr) &&
+        done == sizeof dos &&
+        SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+        ReadFile(file, &nt, sizeof nt, &done, nullptr) && done == sizeof nt &&
+        nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    if (patched) {
+        nt.OptionalHeader.SizeOfStackReserve = reserve;
+        patched =
+            SetFilePointer(file, dos.e_lfanew, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            WriteFile(file, &nt, sizeof nt, &done, nullptr) && done == sizeof nt;
+    }
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return patched ? copy : std::wstring();
+}
+
+// Wine gives a 64-bit process its memory below 4 GiB, where a pointer cut to 32 bits still
+// works. A copy of Velmo.exe that reserves more stack than lies below 4 GiB has its main
+// thread's stack, and Form1 on it, above: there a pointer cut to 32 bits fails at once.
+void CheckAbove4GiB(Report& report, const std::wstring& exe) {
+    const std::string name = "with a stack reserve of 4.25 GiB: ";
+    const std::wstring copy = CopyWithStackReserve(exe, 0x110000000);
+    if (!report.Check(name + "a copy of Velmo.exe is made", !copy.empty())) {
+        return;
+    }
+    {
+        Velmo velmo(copy);
+        FormProbeAnswer seen{};
+        const bool read = velmo.Form1() != nullptr && velmo.Read(velmo.Form1(), &seen);
+        const auto form_at =
+            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(seen.form));
+        report.Check(name + "Form1 lives above 4 GiB, where a pointer cut to 32 bits fails",
+                     read && form_at >> 32 != 0, "seen " + Show(static_cast<long long>(form_at)));
+        if (read) {
+            CheckUse(report, velmo, TypicalUses().front(), name);
+        }
+        report.Equal(name + "closing ends the process with status 0", velmo.Close(), 0L);
+    }
+    DeleteFileW(copy.c_str());
+}
+
+// --- Window text between UTF-16 and the code pages -------------------------------------------
+
+std::string Hex(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return "(nothing)";
+    }
+    std::string hex;
+    for (const char c : *bytes) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(c));
+        hex += (hex.empty() ? "" : " ") + std::string(byte);
+    }
+    return "[" + hex + "]";
+}
+
+std::string ShowWide(const std::optional<std::wstring>& text) {
+    return text ? Show(*text) : "(nothing)";
+}
+
+void CheckConversions(Report& report) {
+    struct Conversion {
+        const char* name;
+        UINT code_page;
+        std::wstring text;                 // Text1's text
+        std::optional<std::string> ansi;   // what SetWindowTextA is given
+        std::optional<std::wstring> back;  // what a Unicode window then holds
+    };
+    // No look-alike: the system would otherwise write é as e in 932, ā and Ł as a and L in 1252.
+    const std::vector<Conversion> rows = {
+        {"932 Japanese", 932, L"無題 - メモ帳", "\x96\xb3\x91\xe8 - \x83\x81\x83\x82\x92\xa0",
+         L"無題 - メモ帳"},
+        {"932 Hangul, é and ā: the default character", 932, L"한éā", "???", L"???"},
+        {"1252 accents and the euro", 1252, L"café €", "caf\xe9 \x80", L"café €"},
+        {"1252 ā and Ł: the default character", 1252, L"āŁ", "??", L"??"},
+        {"65001 every character, one beyond U+FFFF too", 65001, L"é – 한 😀",
+         "\xc3\xa9 \xe2\x80\x93 \xed\x95\x9c \xf0\x9f\x98\x80", L"é – 한 😀"},
+        {"65001 a lone surrogate becomes U+FFFD", 65001, L"a\xd800", "a\xef\xbf\xbd", L"a\xfffd"},
+        {"65000 (refuses every flag)", 65000, L"é", "+AOk-", L"é"},
+        {"932 empty", 932, L"", "", L""},
+        {"a code page that does not exist: nothing", 12345, L"abc", std::nullopt, std::nullopt},
+    };
+    for (const Conversion& row : rows) {
+        const std::string name = std::string("conversion ") + row.name + ": ";
+        const std::optional<std::string> ansi = WideToAnsi(row.text, row.code_page);
+        report.Check(name + "to 8 bits", ansi == row.ansi,
+                     "seen " + Hex(ansi) + ", wanted " + Hex(row.ansi));
+        const std::optional<std::wstring> back =
+            AnsiToWide(row.ansi.value_or("abc"), row.code_page);
+        report.Check(name + "back", back == row.back,
+                     "seen " + ShowWide(back) + ", wanted " + ShowWide(row.back));
+    }
+
+    // The flags: none where the system refuses every flag, else no look-alikes. Each is taken
+    // by the system where it has the code page.
+    const DWORD no_best_fit = WC_NO_BEST_FIT_CHARS;
+    const std::vector<std::pair<UINT, DWORD>> flags = {{932, no_best_fit},
+                                                       {1252, no_best_fit},
+                                                       {936, no_best_fit},
+                                                       {CP_ACP, no_best_fit},
+                                                       {57001, no_best_fit},
+                                                       {57012, no_best_fit},
+                                                       {65001, 0},
+                                                       {54936, 0},
+                                                       {50220, 0},
+                                                       {50221, 0},
+                                                       {50222, 0},
+                                                       {50225, 0},
+                                                       {50227, 0},
+                                                       {50229, 0},
+                                                       {57002, 0},
+                                                       {57006, 0},
+                                                       {57011, 0},
+                                                       {65000, 0},
+                                                       {42, 0}};
+    std::vector<std::string> wrong;
+    std::vector<std::string> refused;
+    for (const auto& [code_page, wanted] : flags) {
+        const DWORD chosen = WideToAnsiFlags(code_page);
+        if (chosen != wanted) {
+            wrong.push_back(Show(code_page) + ": " + Show(chosen));
+        }
+        if (IsValidCodePage(code_page) && !WideToAnsi(L"abc", code_page)) {
+            refused.push_back(Show(code_page));
+        }
+    }
+    report.Equal("conversion flags chosen by code page, the wrong ones", wrong,
+                 std::vector<std::string>{});
+    report.Equal("conversion flags refused by the system where it has the code page", refused,
+                 std::vector<std::string>{});
+}
+
 // --- The binding of the eight user32 functions --------------------------------------------
 
 const std::vector<std::string> kBoundByTheFirstTick = {
@@ -593,10 +828,10 @@ std::vector<std::string> BoundByTheFirstWrite() {
     return lines;
 }
 
-// Writing a kept title again, and giving one back, write UTF-16.
+// Writing a kept title again, and giving one back, send UTF-16 with a time limit.
 std::vector<std::string> BoundByKeeping() {
     std::vector<std::string> lines = BoundByTheFirstWrite();
-    lines.push_back("SetWindowTextW found");
+    lines.push_back("SendMessageTimeoutW found");
     return lines;
 }
 
@@ -625,10 +860,15 @@ int wmain(int argc, wchar_t** argv) {
             CheckKeeping(report, velmo);
             CheckKeptThroughResets(report, velmo);
             CheckFightingWindow(report, velmo);
+            CheckHungWindow(report, velmo);
             report.Equal("closing ends the process with status 0", velmo.Close(), 0L);
             report.Equal("each function bound once, on first use", velmo.Trace(), BoundByKeeping());
         }
     }
+    if (sizeof(void*) == 8) {
+        CheckAbove4GiB(report, exe);
+    }
+    CheckConversions(report);
     CheckExecutable(report, exe, "", true);
     for (int i = 4; i < argc; ++i) {
         CheckExecutable(report, argv[i], "the other build: ", false);
