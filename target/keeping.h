@@ -13,14 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "winsys/title_store.h"
 #include "winsys/window_system.h"
 
-// How many windows' first titles are recorded for giving back, how many windows are kept at
-// their written title at once, and how long a title may be to be kept (longer ones are written
-// but not kept; a backend reads no more than this of a first title).
+// How many windows' first titles are recorded for giving back, and how many windows are kept at
+// their written title at once (kMaxTitleBytes, beside the store, bounds the titles kept).
 inline constexpr std::size_t kMaxTitleRecords = 256;
 inline constexpr std::size_t kMaxKeptTitles = 32;
-inline constexpr std::size_t kMaxTitleBytes = 4096;
 
 // What the front-ends ask of keeping: keep the target's title at what was last written to it,
 // give it the title it had before the first write, and tell whether it is kept. Keep and give
@@ -59,30 +58,10 @@ class TitlePace {
     bool fighting_ = false;
 };
 
-// What a backend does for the keeping rules, on titles in its own form `Title`: any value
-// with ==, such as both raw title properties with their types, or UTF-16 text.
-template <typename Title>
-class TitleStore {
-  public:
-    // The title `window` has now, of at most kMaxTitleBytes; false when the window has gone.
-    virtual bool ReadTitle(HWND window, Title* title) = 0;
-    virtual bool WriteTitle(HWND window, const Title& title) = 0;
-    // The bytes of `title` that count against kMaxTitleBytes.
-    virtual std::size_t TitleBytes(const Title& title) const = 0;
-    // How many notices of a change one WriteTitle brings back, which are then not taken for
-    // the application's.
-    virtual int NoticesPerWrite() const = 0;
-    // What TitleKeeper::ListeningTo answers for `window` has changed.
-    virtual void ListeningChanged(HWND window) = 0;
-
-  protected:
-    ~TitleStore() = default;
-};
-
 // The rules of keeping, over the titles of one backend. The clock is given, so that a test can
 // set it.
 template <typename Title>
-class TitleKeeper {
+class TitleKeeper final : public TitleNotices {
   public:
     using Clock = TitlePace::Clock;
     using Now = std::function<Clock::time_point()>;
@@ -93,11 +72,6 @@ class TitleKeeper {
     // What the backend is to pass on for `window`: its end while its first title is recorded,
     // and its title's changes while it is kept, except while an answer waits for the pace: the
     // title is read when the answer is due anyway, so a flood of changes then costs nothing.
-    struct Listening {
-        bool end = false;
-        bool changes = false;
-        friend bool operator==(const Listening&, const Listening&) = default;
-    };
     Listening ListeningTo(HWND window) const {
         const auto it = records_.find(window);
         if (it == records_.end()) {
@@ -145,7 +119,7 @@ class TitleKeeper {
             record.contested = false;
             record.own_notices = 0;
             record.paused = false;
-            store_.ListeningChanged(window);
+            store_.Listen(window, ListeningTo(window));
         }
         // The application may have set its title since the write: look once.
         record.changed = true;
@@ -173,7 +147,7 @@ class TitleKeeper {
     // its own, as a window system reports changes in the order it makes them: should the
     // application's come in between, ours is taken for the application's, which only costs
     // one more look.
-    void OnTitleChanged(HWND window) {
+    void OnTitleChanged(HWND window) override {
         const auto it = records_.find(window);
         if (it == records_.end() || !it->second.kept) {
             return;
@@ -189,19 +163,19 @@ class TitleKeeper {
             record.contested = true;
             if (!record.paused) {
                 record.paused = true;
-                store_.ListeningChanged(window);
+                store_.Listen(window, ListeningTo(window));
             }
         }
     }
 
     // The notice that `window` has ended: its record goes, since a new window may take its
     // handle and is another window.
-    void OnWindowEnded(HWND window) { records_.erase(window); }
+    void OnWindowEnded(HWND window) override { records_.erase(window); }
 
     // Writes the kept title again where the application has set another, at once or, where
     // that would be sooner than the pace allows, at the first call after. The backend calls it
     // whenever it has passed on every notice it holds, and at least every tick.
-    void AnswerChanges() {
+    void AnswerChanges() override {
         if (!looks_due_) {
             return;
         }
@@ -254,7 +228,7 @@ class TitleKeeper {
         }
         Record& record = records_[window];
         record.original = std::move(original);
-        store_.ListeningChanged(window);
+        store_.Listen(window, ListeningTo(window));
         return &record;
     }
 
@@ -270,7 +244,7 @@ class TitleKeeper {
     void Stop(HWND window, Record& record) {
         if (record.kept) {
             record.kept = false;
-            store_.ListeningChanged(window);
+            store_.Listen(window, ListeningTo(window));
         }
     }
 
@@ -279,7 +253,7 @@ class TitleKeeper {
         if (record.paused) {
             // Listening again before reading: a change after the read is then noticed.
             record.paused = false;
-            store_.ListeningChanged(window);
+            store_.Listen(window, ListeningTo(window));
         }
         Title title{};
         if (!store_.ReadTitle(window, &title) || title == *record.written) {
@@ -303,4 +277,56 @@ class TitleKeeper {
     Now now_;
     std::unordered_map<HWND, Record> records_;
     bool looks_due_ = false;  // some kept window's title may need writing again
+};
+
+// A window system whose plain writes keep titles: the eight operations of `windows`, with
+// SetWindowTextA of another program's window recorded by the rules over `store`, which it has
+// tell its notices here. Composed at the program's entry.
+template <typename Title>
+class KeptTitles final : public WindowSystem, public TitleKeeping {
+  public:
+    KeptTitles(WindowSystem& windows, TitleStore<Title>& store)
+        : windows_(windows), store_(store), keeper_(store) {
+        store_.NotifyTo(&keeper_);
+    }
+    ~KeptTitles() override { store_.NotifyTo(nullptr); }
+
+    BOOL GetCursorPos(POINT* point) override { return windows_.GetCursorPos(point); }
+    HWND WindowFromPoint(LONG x, LONG y) override { return windows_.WindowFromPoint(x, y); }
+    BOOL IsWindow(HWND window) override { return windows_.IsWindow(window); }
+    int GetWindowTextA(HWND window, char* buffer, int capacity) override {
+        return windows_.GetWindowTextA(window, buffer, capacity);
+    }
+    // A text the store cannot tell the title of is not written at all: a write of something
+    // else than the user's text would lose the window's title.
+    BOOL SetWindowTextA(HWND window, const char* text) override {
+        if (text == nullptr || store_.IsOwnWindow(window)) {
+            return windows_.SetWindowTextA(window, text);
+        }
+        Title title{};
+        if (!store_.TitleOfText(text, &title)) {
+            return 0;
+        }
+        const bool written = keeper_.Write(window, std::move(title), [&] {
+            return windows_.SetWindowTextA(window, text) != 0;
+        });
+        return written ? 1 : 0;
+    }
+    BOOL UpdateWindow(HWND window) override { return windows_.UpdateWindow(window); }
+    BOOL GetWindowRect(HWND window, RECT* rect) override {
+        return windows_.GetWindowRect(window, rect);
+    }
+    BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
+                      UINT flags) override {
+        return windows_.SetWindowPos(window, insert_after, x, y, cx, cy, flags);
+    }
+
+    bool KeepTitle(HWND window) override { return keeper_.KeepTitle(window); }
+    bool GiveTitleBack(HWND window) override { return keeper_.GiveTitleBack(window); }
+    bool IsTitleKept(HWND window) const override { return keeper_.IsTitleKept(window); }
+
+  private:
+    WindowSystem& windows_;
+    TitleStore<Title>& store_;
+    TitleKeeper<Title> keeper_;
 };

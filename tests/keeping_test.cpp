@@ -75,7 +75,9 @@ using Keeper = TitleKeeper<std::string>;
 // end only while they were last told to, as a backend selects the events it wants.
 struct FakeTitles final : TitleStore<std::string> {
     explicit FakeTitles(const int& now_ms)
-        : keeper(*this, [&now_ms] { return TitlePace::Clock::time_point{} + 1ms * now_ms; }) {}
+        : keeper(*this, [&now_ms] { return TitlePace::Clock::time_point{} + 1ms * now_ms; }) {
+        NotifyTo(&keeper);
+    }
 
     bool ReadTitle(HWND window, std::string* title) override {
         ++reads;
@@ -88,7 +90,13 @@ struct FakeTitles final : TitleStore<std::string> {
     }
     std::size_t TitleBytes(const std::string& title) const override { return title.size(); }
     int NoticesPerWrite() const override { return 2; }
-    void ListeningChanged(HWND window) override { told[window] = keeper.ListeningTo(window); }
+    bool TitleOfText(const char* text, std::string* title) override {
+        *title = text;
+        return true;
+    }
+    bool IsOwnWindow(HWND) override { return false; }
+    void Listen(HWND window, Listening listening) override { told[window] = listening; }
+    void NotifyTo(TitleNotices* to) override { notices_to = to; }
 
     // A change of the title, by the keeper or by the application.
     bool Change(HWND window, const std::string& title) {
@@ -103,26 +111,27 @@ struct FakeTitles final : TitleStore<std::string> {
         titles.erase(window);
         notices.erase(window);
         if (std::exchange(told[window], {}).end) {
-            keeper.OnWindowEnded(window);
+            notices_to->OnWindowEnded(window);
         }
     }
     // What a backend does with its events: passes each notice on, then has changes answered.
     void PassOn() {
         for (auto& [window, count] : notices) {
             for (; count > 0; --count) {
-                keeper.OnTitleChanged(window);
+                notices_to->OnTitleChanged(window);
             }
         }
-        keeper.AnswerChanges();
+        notices_to->AnswerChanges();
     }
     std::string Title(HWND window) const {
         return titles.count(window) != 0 ? titles.at(window) : "(gone)";
     }
 
     Keeper keeper;
+    TitleNotices* notices_to = nullptr;
     std::map<HWND, std::string> titles;  // the windows that exist
     std::map<HWND, int> notices;         // notices not yet passed on
-    std::map<HWND, Keeper::Listening> told;
+    std::map<HWND, Listening> told;
     std::set<HWND> refusing;  // windows that take no title from this program
     int reads = 0;
     int writes = 0;

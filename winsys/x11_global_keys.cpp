@@ -62,7 +62,7 @@ std::optional<KeyName> ParseKeyName(std::string_view name) {
     return parsed;
 }
 
-GlobalKeys::GlobalKeys(X11Connection& x, std::vector<Key> keys)
+GlobalKeys::GlobalKeys(X11Connection& x, std::vector<GlobalKey> keys)
     : x_(x), keys_(std::move(keys)), grabs_(keys_.size()), reported_(keys_.size(), false) {
     for (std::size_t i = 0; i < keys_.size(); ++i) {
         names_.push_back(ParseKeyName(keys_[i].name));
@@ -199,9 +199,15 @@ void GlobalKeys::OnEvent(const XEvent& event) {
         for (const Grab& grab : grabs_[i]) {
             if (event.xkey.keycode == grab.keycode &&
                 (event.xkey.state & ~locks_) == (grab.modifiers & ~locks_)) {
-                keys_[i].pressed();
+                pressed_.push_back(i);
                 return;
             }
         }
+    }
+}
+
+void GlobalKeys::RunPressed() {
+    for (const std::size_t i : std::exchange(pressed_, {})) {
+        keys_[i].pressed();
     }
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "winsys/platform.h"
+
 class X11Connection;
 typedef union _XEvent XEvent;
 
@@ -26,21 +28,18 @@ std::optional<KeyName> ParseKeyName(std::string_view name);
 
 class GlobalKeys {
   public:
-    struct Key {
-        std::string name;  // as ParseKeyName reads it
-        std::function<void()> pressed;
-    };
-
-    // Grabs the keys on the root window. A key that another client already holds in any
-    // combination goes without, and standard error says so in one line; so does a name that
-    // names no key.
-    GlobalKeys(X11Connection& x, std::vector<Key> keys);
+    // Grabs the keys (their names as ParseKeyName reads them) on the root window. A key that
+    // another client already holds in any combination goes without, and standard error says so
+    // in one line; so does a name that names no key.
+    GlobalKeys(X11Connection& x, std::vector<GlobalKey> keys);
     ~GlobalKeys();
     GlobalKeys(const GlobalKeys&) = delete;
     GlobalKeys& operator=(const GlobalKeys&) = delete;
 
-    // Acts on an event: a grabbed key pressed, or a new keyboard mapping.
+    // Acts on an event: notes a grabbed key pressed, or grabs again for a new keyboard mapping.
     void OnEvent(const XEvent& event);
+    // Runs the keys pressed since it last ran, in order.
+    void RunPressed();
 
   private:
     struct Grab {
@@ -53,7 +52,8 @@ class GlobalKeys {
     void UngrabAll();
 
     X11Connection& x_;
-    std::vector<Key> keys_;
+    std::vector<GlobalKey> keys_;
+    std::vector<std::size_t> pressed_;  // keys pressed, not yet run
     std::vector<std::optional<KeyName>> names_;
     std::vector<std::vector<Grab>> wanted_;  // what each key needs
     std::vector<std::vector<Grab>> grabs_;   // what is held for each key

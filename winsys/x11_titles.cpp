@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "target/keeping.h"
+#include "winsys/title_store.h"
 #include "winsys/x11_text.h"
 
 namespace {

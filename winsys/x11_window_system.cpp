@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "winsys/x11_connection.h"
 #include "winsys/x11_event_masks.h"
+#include "winsys/x11_global_keys.h"
 #include "winsys/x11_keep_above.h"
 #include "winsys/x11_placement.h"
 #include "winsys/x11_text.h"
@@ -47,9 +49,8 @@ std::string OwnText(const OwnWindow& own, std::size_t max) {
 }  // namespace
 
 // The parts, each on the one connection, and what only the facade holds: the map of our own
-// windows and the keeping rules, for which the backend is the store of both raw title
-// properties.
-struct X11WindowSystem::Parts final : TitleStore<RawTitle> {
+// windows, where the keeping rules' notices go, and what waits for Pump to act on it.
+struct X11WindowSystem::Parts final {
     explicit Parts(std::unique_ptr<X11Connection> connection)
         : owned(std::move(connection)), x(*owned) {}
 
@@ -63,41 +64,22 @@ struct X11WindowSystem::Parts final : TitleStore<RawTitle> {
     FrameWait frame_wait{x, masks};
     std::unique_ptr<GlobalKeys> keys;
     std::unordered_map<xcb_window_t, OwnWindow> own;
-    TitleKeeper<RawTitle> keeper{*this};
+    TitleNotices* notices = nullptr;
     std::function<void()> when_placed;
     bool placed = false;
-    // The number of the next request when HandleEvents last found the queues and the socket
-    // empty: while it stays the same, nothing has been read since.
-    unsigned long drained_before_request = 0;
 
     void OnEvent(const XEvent& event);
-
-    bool ReadTitle(HWND window, RawTitle* title) override {
-        return titles.ReadRaw(static_cast<xcb_window_t>(window), title);
-    }
-    bool WriteTitle(HWND window, const RawTitle& title) override {
-        return titles.WriteRaw(static_cast<xcb_window_t>(window), title);
-    }
-    // A write changes both properties, and the server tells of each.
-    int NoticesPerWrite() const override { return 2; }
-    std::size_t TitleBytes(const RawTitle& title) const override {
-        return std::max(title.net_wm_name.bytes.size(), title.wm_name.bytes.size());
-    }
-    void ListeningChanged(HWND window) override {
-        const auto listening = keeper.ListeningTo(window);
-        masks.Want(EventMasks::Part::Keeping, static_cast<xcb_window_t>(window),
-                   (listening.end ? std::uint32_t{XCB_EVENT_MASK_STRUCTURE_NOTIFY} : 0u) |
-                       (listening.changes ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE} : 0u));
-    }
 };
 
 void X11WindowSystem::Parts::OnEvent(const XEvent& event) {
     // The keeping rules hear of windows that end and of titles that change.
-    if (event.type == DestroyNotify) {
-        keeper.OnWindowEnded(event.xdestroywindow.window);
-    } else if (event.type == PropertyNotify && (event.xproperty.atom == x.atom().net_wm_name ||
-                                                event.xproperty.atom == XCB_ATOM_WM_NAME)) {
-        keeper.OnTitleChanged(event.xproperty.window);
+    if (notices != nullptr) {
+        if (event.type == DestroyNotify) {
+            notices->OnWindowEnded(event.xdestroywindow.window);
+        } else if (event.type == PropertyNotify && (event.xproperty.atom == x.atom().net_wm_name ||
+                                                    event.xproperty.atom == XCB_ATOM_WM_NAME)) {
+            notices->OnTitleChanged(event.xproperty.window);
+        }
     }
     finder.OnEvent(event);
     keep_above.OnEvent(event);
@@ -139,29 +121,6 @@ void X11WindowSystem::DeclareOwnWindow(HWND window, OwnWindow own) {
     }
 }
 
-void X11WindowSystem::ForgetOwnWindow(HWND window) {
-    xcb_window_t w;
-    if (ToWindow(window, &w)) {
-        parts_->own.erase(w);
-    }
-}
-
-void X11WindowSystem::HandleQueuedEvents() {
-    Parts& p = *parts_;
-    // Xlib and xcb read the socket only when they send requests, wait for a reply or look for
-    // events, and only HandleEvents looks for events. With no request sent since it last found
-    // nothing more to read, as after the one drain of a tick at rest, xcb's queue is still
-    // empty; Xlib's is checked, as it costs no read. XNextRequest counts the requests sent
-    // through xcb too: Xlib takes the socket back from xcb to answer. Whatever came in since
-    // waits in the socket, where the descriptor shows it.
-    Display* display = p.x.display();
-    if (XEventsQueued(display, QueuedAlready) == 0 &&
-        XNextRequest(display) == p.drained_before_request) {
-        return;
-    }
-    HandleEvents();
-}
-
 void X11WindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
     Parts& p = *parts_;
     xcb_window_t w;
@@ -174,7 +133,7 @@ void X11WindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
     }
 }
 
-void X11WindowSystem::BindGlobalKeys(std::vector<GlobalKeys::Key> keys) {
+void X11WindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
     parts_->keys.reset();
     parts_->keys = std::make_unique<GlobalKeys>(parts_->x, std::move(keys));
 }
@@ -187,11 +146,11 @@ unsigned long X11WindowSystem::RoundTrips() const {
     return parts_->x.round_trips();
 }
 
-int X11WindowSystem::connection_fd() const {
+int X11WindowSystem::EventDescriptor() const {
     return XConnectionNumber(parts_->x.display());
 }
 
-void X11WindowSystem::HandleEvents() {
+void X11WindowSystem::Drain() {
     Parts& p = *parts_;
     // Reading may find the connection lost.
     X11Connection::PutLostConnectionHandlerFirst();
@@ -204,14 +163,22 @@ void X11WindowSystem::HandleEvents() {
         XNextEvent(display, &event);
         p.OnEvent(event);
     }
-    // Before the requests that the parts below may send, whose replies may bring events along.
-    p.drained_before_request = XNextRequest(display);
-    p.keeper.AnswerChanges();
+}
+
+void X11WindowSystem::Pump() {
+    Drain();
+    Parts& p = *parts_;
+    if (p.notices != nullptr) {
+        p.notices->AnswerChanges();
+    }
     p.keep_above.RaiseIfCovered();
     if (std::exchange(p.placed, false)) {
         if (std::function<void()> placed = std::exchange(p.when_placed, nullptr)) {
             placed();
         }
+    }
+    if (p.keys) {
+        p.keys->RunPressed();
     }
 }
 
@@ -222,8 +189,8 @@ BOOL X11WindowSystem::GetCursorPos(POINT* point) {
     *point = {};
     const auto reply = parts_->finder.QueryPointer();
     // The server sends events and replies in order: every change it made before the query has
-    // now arrived, and once handled, what the watched windows told is as fresh as the reply.
-    HandleEvents();
+    // now arrived, and once read, what the watched windows told is as fresh as the reply.
+    Drain();
     if (!reply) {
         return 0;
     }
@@ -301,20 +268,45 @@ BOOL X11WindowSystem::SetWindowTextA(HWND window, const char* text) {
         }
         return 1;
     }
-    // A plain write ends keeping; the first one records the title to give back.
-    return p.keeper.Write(window, p.titles.Encode(std::move(utf8))) ? 1 : 0;
+    return p.titles.WriteRaw(w, p.titles.Encode(std::move(utf8))) ? 1 : 0;
 }
 
-bool X11WindowSystem::KeepTitle(HWND window) {
-    return parts_->keeper.KeepTitle(window);
+bool X11WindowSystem::ReadTitle(HWND window, RawTitle* title) {
+    xcb_window_t w;
+    return ToWindow(window, &w) && parts_->titles.ReadRaw(w, title);
 }
 
-bool X11WindowSystem::GiveTitleBack(HWND window) {
-    return parts_->keeper.GiveTitleBack(window);
+bool X11WindowSystem::WriteTitle(HWND window, const RawTitle& title) {
+    xcb_window_t w;
+    return ToWindow(window, &w) && parts_->titles.WriteRaw(w, title);
 }
 
-bool X11WindowSystem::IsTitleKept(HWND window) const {
-    return parts_->keeper.IsTitleKept(window);
+bool X11WindowSystem::TitleOfText(const char* text, RawTitle* title) {
+    *title = parts_->titles.Encode(x11_text::ValidUtf8(text));
+    return true;
+}
+
+std::size_t X11WindowSystem::TitleBytes(const RawTitle& title) const {
+    return std::max(title.net_wm_name.bytes.size(), title.wm_name.bytes.size());
+}
+
+bool X11WindowSystem::IsOwnWindow(HWND window) {
+    xcb_window_t w;
+    return ToWindow(window, &w) && parts_->own.count(w) != 0;
+}
+
+void X11WindowSystem::Listen(HWND window, Listening listening) {
+    xcb_window_t w;
+    if (ToWindow(window, &w)) {
+        parts_->masks.Want(
+            EventMasks::Part::Keeping, w,
+            (listening.end ? std::uint32_t{XCB_EVENT_MASK_STRUCTURE_NOTIFY} : 0u) |
+                (listening.changes ? std::uint32_t{XCB_EVENT_MASK_PROPERTY_CHANGE} : 0u));
+    }
+}
+
+void X11WindowSystem::NotifyTo(TitleNotices* notices) {
+    parts_->notices = notices;
 }
 
 BOOL X11WindowSystem::UpdateWindow(HWND window) {

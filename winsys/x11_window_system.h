@@ -8,14 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "target/keeping.h"
-#include "winsys/own_windows.h"
-#include "winsys/window_system.h"
-#include "winsys/x11_global_keys.h"
+#include "winsys/platform.h"
+#include "winsys/x11_titles.h"
 
 typedef struct _XDisplay Display;
 
-class X11WindowSystem final : public WindowSystem, public TitleKeeping, public OwnWindows {
+class X11WindowSystem final : public Platform<RawTitle> {
   public:
     // Opens a connection of its own to `display_name` (nullptr: $DISPLAY). On failure returns
     // nullptr and puts a one-line reason in `error`.
@@ -28,34 +26,33 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping, public O
     // Ends the program so, now, if any of those connections has broken.
     static void EndIfAnyConnectionLost();
 
-    void DeclareOwnWindow(HWND window, OwnWindow own) override;
-    void ForgetOwnWindow(HWND window);
-    void WhenPlaced(HWND window, std::function<void()> placed) override;
-
-    // Grabs keys that reach the program whichever window has the focus, each bound by its
-    // name ("Super+Alt+C"); HandleEvents calls a key's `pressed` when it is pressed.
-    void BindGlobalKeys(std::vector<GlobalKeys::Key> keys);
-
     Display* display() const;
-    // The connection's file descriptor. Whenever it turns readable, HandleEvents must run, and
-    // before the program waits for anything, HandleQueuedEvents: events are read along with
-    // replies, so some may already wait in the queue while the descriptor shows nothing.
-    int connection_fd() const;
-    // Reads what the server has sent, without waiting, and passes every queued event to the
-    // parts in a fixed order.
-    void HandleEvents();
-    // Runs HandleEvents if events may have been read into the queue since it last ran, else
-    // does nothing and leaves what the socket holds to the descriptor.
-    void HandleQueuedEvents();
     // Requests that waited for a reply from the server since the connection was opened,
     // counted as round trips: requests sent together and waited for together count once.
     unsigned long RoundTrips() const;
 
-    // Titles that stay, by the keeping rules: SetWindowTextA of a foreign window is their
-    // plain write, and the server's PropertyNotify and DestroyNotify events their notices.
-    bool KeepTitle(HWND window) override;
-    bool GiveTitleBack(HWND window) override;
-    bool IsTitleKept(HWND window) const override;
+    // The connection's descriptor. Events are read along with replies too, so some may wait
+    // in the queue while it shows nothing: Pump before the program sleeps reads those.
+    int EventDescriptor() const override;
+    // Reads every event that has come, then acts on them: answers changed titles, raises Form1
+    // over a window that came above it, tells that a window is placed, runs pressed keys.
+    void Pump() override;
+    void BindGlobalKeys(std::vector<GlobalKey> keys) override;
+
+    void DeclareOwnWindow(HWND window, OwnWindow own) override;
+    void WhenPlaced(HWND window, std::function<void()> placed) override;
+
+    // Both raw title properties, for keeping: a window's end and its titles' changes come from
+    // the server's DestroyNotify and PropertyNotify events.
+    bool ReadTitle(HWND window, RawTitle* title) override;
+    bool WriteTitle(HWND window, const RawTitle& title) override;
+    bool TitleOfText(const char* text, RawTitle* title) override;
+    std::size_t TitleBytes(const RawTitle& title) const override;
+    // A write changes both properties, and the server tells of each.
+    int NoticesPerWrite() const override { return 2; }
+    bool IsOwnWindow(HWND window) override;
+    void Listen(HWND window, Listening listening) override;
+    void NotifyTo(TitleNotices* notices) override;
 
     BOOL GetCursorPos(POINT* point) override;
     HWND WindowFromPoint(LONG x, LONG y) override;
@@ -70,5 +67,8 @@ class X11WindowSystem final : public WindowSystem, public TitleKeeping, public O
   private:
     struct Parts;
     explicit X11WindowSystem(std::unique_ptr<Parts> parts);
+    // Reads every event that has come and brings the parts' state up to date, acting on
+    // nothing.
+    void Drain();
     std::unique_ptr<Parts> parts_;
 };

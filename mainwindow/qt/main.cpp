@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "mainwindow/qt/form1.h"
+#include "target/keeping.h"
+#include "winsys/platform.h"
 #include "winsys/x11_window_system.h"
 
 namespace {
@@ -77,6 +79,30 @@ int AnswerCommandLine(int argc, char** argv) {
     return 2;
 }
 
+// Runs Form1 on one platform: the keeping rules composed with its store of titles, its
+// global keys bound, and its events pumped whenever they may have come.
+template <typename Title>
+int Run(QApplication& app, Platform<Title>& platform) {
+    KeptTitles<Title> kept(platform, platform);
+    Form1 form(kept, kept, platform);
+    // The keys of the two buttons for desktops where the focus follows the pointer onto the
+    // target: Enter and Escape would then go to the target, never to Form1.
+    platform.BindGlobalKeys({{"Super+Alt+C", [&form] { form.ClickCommand1(1); }},
+                             {"Super+Alt+W", [&form] { form.ClickCommand1(0); }},
+                             {"Super+Alt+Shift+W", [&form] { form.WriteAndKeep(); }},
+                             {"Super+Alt+R", [&form] { form.GiveBack(); }}});
+
+    std::optional<QSocketNotifier> events;
+    if (const int fd = platform.EventDescriptor(); fd >= 0) {
+        events.emplace(fd, QSocketNotifier::Read);
+        QObject::connect(&*events, &QSocketNotifier::activated, [&] { platform.Pump(); });
+    }
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [&] { platform.Pump(); });
+    form.ShowAndLoad();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,8 +112,8 @@ int main(int argc, char** argv) {
     ChooseQtPlatform();
 
     std::string error;
-    std::unique_ptr<X11WindowSystem> windows = X11WindowSystem::Open(nullptr, &error);
-    if (windows == nullptr) {
+    std::unique_ptr<X11WindowSystem> x11 = X11WindowSystem::Open(nullptr, &error);
+    if (x11 == nullptr) {
         std::fprintf(stderr, "velmo: %s\n", error.c_str());
         return 1;
     }
@@ -97,28 +123,5 @@ int main(int argc, char** argv) {
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     SpeakOnceForQtOnLostConnection(app);
-    Form1 form(*windows, *windows, *windows);
-    // The keys of the two buttons for desktops where the focus follows the pointer onto the
-    // target: Enter and Escape would then go to the target, never to Form1.
-    // The backend reads events in the middle of a tick too (the pointer query is where it catches
-    // up), so a global key presses its button once the handler running now has ended.
-    const auto later = [&form](std::function<void(Form1&)> act) {
-        return [&form, act] {
-            QMetaObject::invokeMethod(
-                &form, [&form, act] { act(form); }, Qt::QueuedConnection);
-        };
-    };
-    windows->BindGlobalKeys({{"Super+Alt+C", later([](Form1& f) { f.ClickCommand1(1); })},
-                             {"Super+Alt+W", later([](Form1& f) { f.ClickCommand1(0); })},
-                             {"Super+Alt+Shift+W", later([](Form1& f) { f.WriteAndKeep(); })},
-                             {"Super+Alt+R", later([](Form1& f) { f.GiveBack(); })}});
-
-    // The backend's own connection carries events too: handle them as they come in, and before
-    // the event loop sleeps those that arrived along with replies and wait in the queue unseen.
-    QSocketNotifier events(windows->connection_fd(), QSocketNotifier::Read);
-    QObject::connect(&events, &QSocketNotifier::activated, [&] { windows->HandleEvents(); });
-    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     [&] { windows->HandleQueuedEvents(); });
-    form.ShowAndLoad();
-    return app.exec();
+    return Run(app, *x11);
 }
