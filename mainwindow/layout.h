@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace layout {
@@ -48,6 +49,15 @@ inline constexpr std::array<Control, 5> kControls = {{
     {"Command1", 0, Kind::Button, 120, 2160, 2415, 495, "ら・く・が・き", 2, false, false},
     {"Command1", 1, Kind::Button, 3240, 2160, 2295, 495, "取り込み", 3, false, false},
 }};
+
+// The controls in the order of their tab indices, the order a front-end makes them in.
+constexpr std::array<const Control*, kControls.size()> InTabOrder() {
+    std::array<const Control*, kControls.size()> order{};
+    for (const Control& c : kControls) {
+        order[static_cast<std::size_t>(c.tab_index)] = &c;
+    }
+    return order;
+}
 
 inline constexpr const Control& kLabel1 = kControls[0];
 inline constexpr const Control& kLabel2 = kControls[1];

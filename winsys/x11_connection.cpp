@@ -172,27 +172,3 @@ std::vector<std::uint32_t> Cardinals(const xcb_get_property_reply_t* r) {
     const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(r));
     return {v, v + r->value_len};
 }
-
-bool WindowManager::Supports(xcb_atom_t atom) const {
-    return std::find(supported.begin(), supported.end(), atom) != supported.end();
-}
-
-WindowManager ReadWindowManager(X11Connection& x) {
-    const xcb_atom_t check_atom = x.atom().net_supporting_wm_check;
-    const auto check_cookie = x.AskProperty(x.root(), check_atom, XCB_ATOM_WINDOW, 0, 1);
-    const auto supported_cookie =
-        x.AskProperty(x.root(), x.atom().net_supported, XCB_ATOM_ATOM, 0, 4096);
-    x.Wait();
-    const std::vector<std::uint32_t> check =
-        Cardinals(x.Get(xcb_get_property_reply, check_cookie).get());
-    WindowManager wm;
-    wm.supported = Cardinals(x.Get(xcb_get_property_reply, supported_cookie).get());
-    if (check.size() == 1) {
-        const auto self_cookie = x.AskProperty(check[0], check_atom, XCB_ATOM_WINDOW, 0, 1);
-        x.Wait();
-        const std::vector<std::uint32_t> self =
-            Cardinals(x.Get(xcb_get_property_reply, self_cookie).get());
-        wm.running = self.size() == 1 && self[0] == check[0];
-    }
-    return wm;
-}

@@ -130,11 +130,3 @@ class X11Connection {
 // A property's bytes, and its 32-bit items (empty unless it has format 32).
 std::string_view Bytes(const xcb_get_property_reply_t* r);
 std::vector<std::uint32_t> Cardinals(const xcb_get_property_reply_t* r);
-
-// What the running window manager announces on the root window.
-struct WindowManager {
-    bool running = false;  // an EWMH one: its check window exists and names itself
-    std::vector<std::uint32_t> supported;
-    bool Supports(xcb_atom_t atom) const;
-};
-WindowManager ReadWindowManager(X11Connection& x);

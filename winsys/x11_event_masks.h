@@ -12,7 +12,7 @@
 
 class EventMasks {
   public:
-    enum class Part { Finder, Keeping, KeepAbove, FrameWait, kCount };
+    enum class Part { Finder, Keeping, KeepAbove, FrameWait, WindowManager, kCount };
 
     explicit EventMasks(X11Connection& x) : x_(x) {}
 

@@ -18,7 +18,8 @@ constexpr auto kRaisePeriod = std::chrono::seconds(1);
 // A window the window manager knows is asked through it. Before that, the window's own
 // _NET_WM_STATE is what the window manager reads when it takes the window on; the message goes
 // too, in case it takes the window on in between (until then it ignores the message).
-void KeepAbove::Ask(xcb_window_t w, const Placement& p, bool above, X11Connection::Trap& trap) {
+void KeepAbove::Ask(xcb_window_t w, const Placement& p, bool above, const WindowManager& wm,
+                    X11Connection::Trap& trap) {
     const xcb_atom_t above_atom = x_.atom().net_wm_state_above;
     if (!p.managed && !p.mapped) {
         std::vector<xcb_atom_t> states = p.net_wm_state;
@@ -37,7 +38,7 @@ void KeepAbove::Ask(xcb_window_t w, const Placement& p, bool above, X11Connectio
                              {above ? kNetWmStateAdd : kNetWmStateRemove,
                               static_cast<long>(above_atom), 0, kSourceApplication, 0}));
     if (above) {
-        Start(w);
+        Start(w, wm);
     } else if (w == window_) {
         window_ = XCB_NONE;
     }
@@ -46,11 +47,9 @@ void KeepAbove::Ask(xcb_window_t w, const Placement& p, bool above, X11Connectio
 // Keeps `w` above the other windows: through the window manager where it can, else by
 // restacking it whenever another window comes over it. Asked again when a window manager
 // starts or ends (it announces itself on the root window).
-void KeepAbove::Start(xcb_window_t w) {
+void KeepAbove::Start(xcb_window_t w, const WindowManager& wm) {
     const bool again = window_ == w;
     window_ = w;
-    masks_.Add(EventMasks::Part::KeepAbove, x_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
-    const WindowManager wm = ReadWindowManager(x_);
     const bool before = by_window_manager_;
     by_window_manager_ = wm.running && wm.Supports(x_.atom().net_wm_state_above);
     if (by_window_manager_) {
@@ -124,14 +123,6 @@ void KeepAbove::ReadStack() {
 
 void KeepAbove::OnEvent(const XEvent& event) {
     if (window_ == XCB_NONE) {
-        return;
-    }
-    if (event.type == PropertyNotify) {
-        const XPropertyEvent& e = event.xproperty;
-        if (e.window == x_.root() &&
-            (e.atom == x_.atom().net_supporting_wm_check || e.atom == x_.atom().net_supported)) {
-            Start(window_);
-        }
         return;
     }
     // Events from before the stack was read are already part of it.
@@ -224,6 +215,12 @@ void KeepAbove::OnStackEvent(const XEvent& event) {
 // Raising the window itself, never its frame: without a window manager it is the window on the
 // root; a reparenting one gets it as a request to restack the frame. Raising never moves the
 // focus.
+void KeepAbove::WindowManagerChanged(const WindowManager& wm) {
+    if (window_ != XCB_NONE) {
+        Start(window_, wm);
+    }
+}
+
 void KeepAbove::RaiseIfCovered() {
     if (!restack_ || window_ == XCB_NONE || by_window_manager_) {
         return;

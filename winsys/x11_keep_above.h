@@ -12,6 +12,7 @@
 #include "winsys/x11_event_masks.h"
 #include "winsys/x11_placement.h"
 #include "winsys/x11_stacking.h"
+#include "winsys/x11_window_manager.h"
 
 typedef union _XEvent XEvent;
 
@@ -20,15 +21,18 @@ class KeepAbove {
     KeepAbove(X11Connection& x, EventMasks& masks) : x_(x), masks_(masks) {}
 
     // Asks for `w`, placed as `p` says, to stay above the other windows, or no longer.
-    void Ask(xcb_window_t w, const Placement& p, bool above, X11Connection::Trap& trap);
-    // Follows the stacking order, and a window manager that starts or ends.
+    void Ask(xcb_window_t w, const Placement& p, bool above, const WindowManager& wm,
+             X11Connection::Trap& trap);
+    // Follows the stacking order.
     void OnEvent(const XEvent& event);
+    // A window manager has started or ended: the window kept above is asked for again.
+    void WindowManagerChanged(const WindowManager& wm);
     // Raises the window kept above if a window has come over it, at most kMostRaises times a
     // period, so that two programs that each keep their window on top stop after a few turns.
     void RaiseIfCovered();
 
   private:
-    void Start(xcb_window_t w);
+    void Start(xcb_window_t w, const WindowManager& wm);
     void ReadStack();
     void OnStackEvent(const XEvent& event);
 

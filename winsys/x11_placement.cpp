@@ -60,7 +60,7 @@ RECT Placement::Outer() const {
             y + height + border + frame.bottom};
 }
 
-bool Placer::Read(xcb_window_t w, Placement* p) {
+bool Placer::Read(xcb_window_t w, const WindowManager& wm, Placement* p) {
     xcb_connection_t* c = x_.xcb();
     const Atoms& atom = x_.atom();
     const auto geometry_cookie = xcb_get_geometry(c, w);
@@ -72,10 +72,6 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
     const auto hints_cookie = x_.AskProperty(w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0,
                                              x11_protocol::kSizeHintsFields);
     const auto net_state_cookie = x_.AskProperty(w, atom.net_wm_state, XCB_ATOM_ATOM, 0, 256);
-    const auto supported_cookie =
-        x_.AskProperty(x_.root(), atom.net_supported, XCB_ATOM_ATOM, 0, 4096);
-    const auto check_cookie =
-        x_.AskProperty(x_.root(), atom.net_supporting_wm_check, XCB_ATOM_WINDOW, 0, 1);
     x_.Wait();
     const auto geometry = x_.Get(xcb_get_geometry_reply, geometry_cookie);
     const auto origin = x_.Get(xcb_translate_coordinates_reply, origin_cookie);
@@ -85,8 +81,6 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
     const auto extents = x_.Get(xcb_get_property_reply, extents_cookie);
     const auto hints = x_.Get(xcb_get_property_reply, hints_cookie);
     const auto net_state = x_.Get(xcb_get_property_reply, net_state_cookie);
-    const auto supported = x_.Get(xcb_get_property_reply, supported_cookie);
-    const auto check = x_.Get(xcb_get_property_reply, check_cookie);
     if (!geometry || !origin || !attributes || !tree) {
         return false;
     }
@@ -103,7 +97,7 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
         p->managed && e.size() == 4) {
         const auto edge = [](std::uint32_t v) { return static_cast<int>(std::min(v, 32767u)); };
         p->frame = {edge(e[0]), edge(e[1]), edge(e[2]), edge(e[3])};
-    } else if (p->managed && Cardinals(check.get()).empty() && tree->parent != x_.root()) {
+    } else if (p->managed && !wm.running && tree->parent != x_.root()) {
         // An EWMH window manager that publishes no extents (i3) places a window by its client,
         // as if it had no frame; one that knows no EWMH (twm) is read from its frame.
         MeasureFrame(tree->parent, p);
@@ -114,9 +108,7 @@ bool Placer::Read(xcb_window_t w, Placement* p) {
         p->gravity = h[x11_protocol::kSizeHintsWinGravityField];
     }
     p->net_wm_state = Cardinals(net_state.get());
-    const std::vector<std::uint32_t> features = Cardinals(supported.get());
-    p->wm_moves_windows =
-        std::find(features.begin(), features.end(), atom.net_moveresize_window) != features.end();
+    p->wm_moves_windows = wm.Supports(atom.net_moveresize_window);
     return true;
 }
 
@@ -203,107 +195,4 @@ void Placer::Show(xcb_window_t w, X11Connection::Trap& trap) {
 void Placer::Activate(xcb_window_t w, X11Connection::Trap& trap) {
     trap.Check(x_.SendToRoot(w, x_.atom().net_active_window,
                              {x11_protocol::kSourceApplication, XCB_CURRENT_TIME, 0, 0, 0}));
-}
-
-bool FrameWait::Start(xcb_window_t w) {
-    Stop();
-    window_ = w;
-    // Watched from before the look, so that every later change comes as an event.
-    masks_.Want(EventMasks::Part::FrameWait, w,
-                XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE |
-                    XCB_EVENT_MASK_VISIBILITY_CHANGE);
-    masks_.Want(EventMasks::Part::FrameWait, x_.root(), XCB_EVENT_MASK_PROPERTY_CHANGE);
-    const Atoms& atom = x_.atom();
-    const auto attributes_cookie = xcb_get_window_attributes(x_.xcb(), w);
-    const auto tree_cookie = xcb_query_tree(x_.xcb(), w);
-    const auto state_cookie = x_.AskProperty(w, atom.wm_state, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
-    const auto extents_cookie =
-        x_.AskProperty(w, atom.net_frame_extents, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
-    x_.Wait();
-    const auto attributes = x_.Get(xcb_get_window_attributes_reply, attributes_cookie);
-    const auto tree = x_.Get(xcb_query_tree_reply, tree_cookie);
-    const auto state = x_.Get(xcb_get_property_reply, state_cookie);
-    const auto extents = x_.Get(xcb_get_property_reply, extents_cookie);
-    viewable_ = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    reparented_ = tree && tree->parent != x_.root();
-    has_state_ = state && state->type != XCB_NONE;
-    has_extents_ = extents && extents->type != XCB_NONE;
-    wm_ = ReadWindowManager(x_);
-    if (!Placed()) {
-        return false;
-    }
-    Stop();
-    return true;
-}
-
-bool FrameWait::Placed() const {
-    if (!viewable_) {
-        return false;
-    }
-    // A window manager that publishes no frame extents (i3) is not waited for to publish them;
-    // one that knows no EWMH shows itself by reparenting the window, and marks it managed last.
-    if (!wm_.running) {
-        return !reparented_ || has_state_;
-    }
-    return has_state_ && (has_extents_ || !wm_.Supports(x_.atom().net_frame_extents));
-}
-
-void FrameWait::Stop() {
-    if (window_ != XCB_NONE) {
-        masks_.Want(EventMasks::Part::FrameWait, window_, 0);
-        masks_.Want(EventMasks::Part::FrameWait, x_.root(), 0);
-        window_ = XCB_NONE;
-    }
-}
-
-bool FrameWait::OnEvent(const XEvent& event) {
-    if (window_ == XCB_NONE) {
-        return false;
-    }
-    const Atoms& atom = x_.atom();
-    switch (event.type) {
-        // The window is mapped inside a frame that is mapped after it: it shows once the server
-        // tells of its visibility, in whatever state.
-        case VisibilityNotify:
-        case UnmapNotify:
-            if (event.xany.window != window_) {
-                return false;
-            }
-            viewable_ = event.type == VisibilityNotify;
-            break;
-        case ReparentNotify:
-            if (event.xreparent.window != window_) {
-                return false;
-            }
-            reparented_ = event.xreparent.parent != x_.root();
-            break;
-        case DestroyNotify:
-            if (event.xdestroywindow.window == window_) {
-                window_ = XCB_NONE;  // its masks went with it
-                masks_.Want(EventMasks::Part::FrameWait, x_.root(), 0);
-            }
-            return false;
-        case PropertyNotify: {
-            const XPropertyEvent& e = event.xproperty;
-            const bool there = e.state == PropertyNewValue;
-            if (e.window == window_ && e.atom == atom.wm_state) {
-                has_state_ = there;
-            } else if (e.window == window_ && e.atom == atom.net_frame_extents) {
-                has_extents_ = there;
-            } else if (e.window == x_.root() &&
-                       (e.atom == atom.net_supporting_wm_check || e.atom == atom.net_supported)) {
-                wm_ = ReadWindowManager(x_);  // a window manager started or ended
-            } else {
-                return false;
-            }
-            break;
-        }
-        default:
-            return false;
-    }
-    if (!Placed()) {
-        return false;
-    }
-    Stop();
-    return true;
 }

@@ -1,6 +1,5 @@
 // Where windows are and how the window manager frames them: a window's place read in one round
-// trip, moving and sizing it by its outer rectangle, and the wait until the window manager has
-// placed a window of ours.
+// trip, and moving and sizing it by its outer rectangle.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -10,9 +9,7 @@
 
 #include "winsys/window_system.h"
 #include "winsys/x11_connection.h"
-#include "winsys/x11_event_masks.h"
-
-typedef union _XEvent XEvent;
+#include "winsys/x11_window_manager.h"
 
 // How far the frame reaches beyond a client window's border on each side.
 struct FrameExtents {
@@ -53,7 +50,7 @@ class Placer {
     explicit Placer(X11Connection& x) : x_(x) {}
 
     // One round trip, and one more a level for a frame the window manager tells nothing of.
-    bool Read(xcb_window_t w, Placement* p);
+    bool Read(xcb_window_t w, const WindowManager& wm, Placement* p);
     // Moves and sizes `w` so that its outer rectangle becomes x, y, cx, cy, as far as `flags`
     // (SWP_NOMOVE, SWP_NOSIZE) let it. A child window's position is relative to its parent.
     void Configure(xcb_window_t w, const Placement& p, int x, int y, int cx, int cy, UINT flags,
@@ -65,32 +62,4 @@ class Placer {
     void MeasureFrame(xcb_window_t parent, Placement* p);
 
     X11Connection& x_;
-};
-
-// Whether the window manager has placed a window of ours yet: viewable, and managed where a window
-// manager runs (an EWMH one, or one that has reparented the window), with its frame extents
-// published if it publishes any. Known from the window's events and the root's, after one look
-// when the wait starts.
-class FrameWait {
-  public:
-    FrameWait(X11Connection& x, EventMasks& masks) : x_(x), masks_(masks) {}
-
-    // Waits for `w` (instead of any window awaited before); true if it is placed already, and
-    // then it is not awaited.
-    bool Start(xcb_window_t w);
-    // True when `event` has completed the awaited window's placement; it is not awaited then.
-    bool OnEvent(const XEvent& event);
-
-  private:
-    bool Placed() const;
-    void Stop();
-
-    X11Connection& x_;
-    EventMasks& masks_;
-    xcb_window_t window_ = XCB_NONE;
-    bool viewable_ = false;
-    bool reparented_ = false;
-    bool has_state_ = false;
-    bool has_extents_ = false;
-    WindowManager wm_;
 };

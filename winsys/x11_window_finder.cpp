@@ -23,17 +23,18 @@ constexpr std::uint32_t kTopLevelEvents = kWindowEvents | XCB_EVENT_MASK_SUBSTRU
 
 }  // namespace
 
-Reply<xcb_query_pointer_reply_t> WindowFinder::QueryPointer() {
+std::optional<POINT> WindowFinder::QueryPointer() {
     pointer_.reset();
     const auto cookie = xcb_query_pointer(x_.xcb(), x_.root());
     x_.Wait();
-    return x_.Get(xcb_query_pointer_reply, cookie);
-}
-
-void WindowFinder::RememberPointer(const xcb_query_pointer_reply_t& reply) {
-    if (reply.same_screen) {
-        pointer_ = Pointer{reply.root_x, reply.root_y, reply.child, x_.changes()};
+    const auto reply = x_.Get(xcb_query_pointer_reply, cookie);
+    if (!reply) {
+        return std::nullopt;
     }
+    if (reply->same_screen) {
+        pointer_ = Pointer{reply->root_x, reply->root_y, reply->child, x_.changes()};
+    }
+    return POINT{reply->root_x, reply->root_y};
 }
 
 xcb_window_t WindowFinder::WindowAt(std::int16_t x, std::int16_t y) {
@@ -256,9 +257,15 @@ xcb_window_t WindowFinder::DeepestOwnWindow(
     return deepest;
 }
 
-std::optional<std::string>* WindowFinder::KeptTitle(xcb_window_t w) {
+const std::string* WindowFinder::KeptTitle(xcb_window_t w) const {
     const auto it = watched_.find(w);
-    return it != watched_.end() ? &it->second.title : nullptr;
+    return it != watched_.end() && it->second.title ? &*it->second.title : nullptr;
+}
+
+void WindowFinder::KeepTitle(xcb_window_t w, std::string title) {
+    if (const auto it = watched_.find(w); it != watched_.end()) {
+        it->second.title = std::move(title);
+    }
 }
 
 // What the search for the client read is WM_STATE and, of the windows it looked inside, their

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "winsys/own_windows.h"
+#include "winsys/window_system.h"
 #include "winsys/x11_connection.h"
 #include "winsys/x11_event_masks.h"
 
@@ -24,11 +25,10 @@ class WindowFinder {
 
     WindowFinder(X11Connection& x, EventMasks& masks) : x_(x), masks_(masks) {}
 
-    // Asks where the pointer is. Once the events that came before the reply are handled, the
-    // reply is to be remembered: WindowAt then takes the top-level window under the pointer
-    // from it, as long as this connection changes nothing in between.
-    Reply<xcb_query_pointer_reply_t> QueryPointer();
-    void RememberPointer(const xcb_query_pointer_reply_t& reply);
+    // Asks where the pointer is, in root coordinates; nothing if the server did not answer.
+    // WindowAt then takes the top-level window under the pointer from the reply, as long as
+    // this connection changes nothing in between.
+    std::optional<POINT> QueryPointer();
 
     // The client window at a point on the screen (a top-level window that holds none answers
     // for itself), or XCB_NONE. At the pointer's point, the windows read are watched until the
@@ -41,9 +41,12 @@ class WindowFinder {
 
     // A watched window lives until its DestroyNotify.
     bool Watches(xcb_window_t w) const { return watched_.count(w) != 0; }
-    // The kept start of a watched window's title, empty until read (and again once changed);
-    // nullptr for a window not watched.
-    std::optional<std::string>* KeptTitle(xcb_window_t w);
+    // The kept start of a watched window's title (kTitleKept bytes of it); nullptr until kept,
+    // again once it changes, and for a window not watched.
+    const std::string* KeptTitle(xcb_window_t w) const;
+    // Keeps the start of a watched window's title, read after it was watched, so that any
+    // later change comes as an event and drops it; a window not watched keeps nothing.
+    void KeepTitle(xcb_window_t w, std::string title);
 
     // Keeps what the watched windows tell up to date.
     void OnEvent(const XEvent& event);

@@ -13,12 +13,14 @@
 
 #include "winsys/x11_connection.h"
 #include "winsys/x11_event_masks.h"
+#include "winsys/x11_frame_wait.h"
 #include "winsys/x11_global_keys.h"
 #include "winsys/x11_keep_above.h"
 #include "winsys/x11_placement.h"
 #include "winsys/x11_text.h"
 #include "winsys/x11_titles.h"
 #include "winsys/x11_window_finder.h"
+#include "winsys/x11_window_manager.h"
 
 namespace {
 
@@ -57,6 +59,7 @@ struct X11WindowSystem::Parts final {
     std::unique_ptr<X11Connection> owned;
     X11Connection& x;
     EventMasks masks{x};
+    WindowManagerWatch wm{x, masks};
     WindowFinder finder{x, masks};
     Titles titles{x};
     Placer placer{x};
@@ -67,6 +70,7 @@ struct X11WindowSystem::Parts final {
     TitleNotices* notices = nullptr;
     std::function<void()> when_placed;
     bool placed = false;
+    bool wm_changed_since = false;  // a window manager started or ended since the last Pump
 
     void OnEvent(const XEvent& event);
 };
@@ -81,9 +85,14 @@ void X11WindowSystem::Parts::OnEvent(const XEvent& event) {
             notices->OnTitleChanged(event.xproperty.window);
         }
     }
+    const bool wm_changed = wm.OnEvent(event);
     finder.OnEvent(event);
     keep_above.OnEvent(event);
-    placed = frame_wait.OnEvent(event) || placed;
+    wm_changed_since = wm_changed_since || wm_changed;
+    // The window manager was read when the wait started.
+    if (frame_wait.Waiting()) {
+        placed = frame_wait.OnEvent(event, wm.Current(), wm_changed) || placed;
+    }
     if (keys) {
         keys->OnEvent(event);
     }
@@ -126,7 +135,7 @@ void X11WindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
     xcb_window_t w;
     p.when_placed = nullptr;
     p.placed = false;
-    if (ToWindow(window, &w) && p.frame_wait.Start(w)) {
+    if (ToWindow(window, &w) && p.frame_wait.Start(w, p.wm.Current())) {
         placed();
     } else {
         p.when_placed = std::move(placed);
@@ -171,6 +180,9 @@ void X11WindowSystem::Pump() {
     if (p.notices != nullptr) {
         p.notices->AnswerChanges();
     }
+    if (std::exchange(p.wm_changed_since, false)) {
+        p.keep_above.WindowManagerChanged(p.wm.Current());
+    }
     p.keep_above.RaiseIfCovered();
     if (std::exchange(p.placed, false)) {
         if (std::function<void()> placed = std::exchange(p.when_placed, nullptr)) {
@@ -187,15 +199,14 @@ BOOL X11WindowSystem::GetCursorPos(POINT* point) {
         return 0;
     }
     *point = {};
-    const auto reply = parts_->finder.QueryPointer();
+    const std::optional<POINT> pointer = parts_->finder.QueryPointer();
     // The server sends events and replies in order: every change it made before the query has
     // now arrived, and once read, what the watched windows told is as fresh as the reply.
     Drain();
-    if (!reply) {
+    if (!pointer) {
         return 0;
     }
-    *point = {reply->root_x, reply->root_y};
-    parts_->finder.RememberPointer(*reply);
+    *point = *pointer;
     return 1;
 }
 
@@ -234,18 +245,16 @@ int X11WindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     }
     Parts& p = *parts_;
     const auto max = static_cast<std::size_t>(capacity) - 1;
-    std::optional<std::string>* kept = p.finder.KeptTitle(w);
     std::string text;
     if (const auto own = p.own.find(w); own != p.own.end()) {
         text = OwnText(own->second, max);
     } else if (max == 0) {
         // Room for the terminating zero only.
-    } else if (kept != nullptr && max <= WindowFinder::kTitleKept) {
-        // Watched before it is read, so any later change comes as an event and drops it.
-        if (!*kept) {
-            *kept = p.titles.Read(w, WindowFinder::kTitleKept);
+    } else if (p.finder.Watches(w) && max <= WindowFinder::kTitleKept) {
+        if (p.finder.KeptTitle(w) == nullptr) {
+            p.finder.KeepTitle(w, p.titles.Read(w, WindowFinder::kTitleKept));
         }
-        text = **kept;
+        text = *p.finder.KeptTitle(w);
     } else {
         text = p.titles.Read(w, max);
     }
@@ -330,7 +339,7 @@ BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
     *rect = {};
     xcb_window_t w;
     Placement p;
-    if (!ToWindow(window, &w) || !parts_->placer.Read(w, &p)) {
+    if (!ToWindow(window, &w) || !parts_->placer.Read(w, parts_->wm.Current(), &p)) {
         return 0;
     }
     *rect = p.Outer();
@@ -342,7 +351,7 @@ BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y,
     xcb_window_t w;
     Placement place;
     Parts& p = *parts_;
-    if (!ToWindow(window, &w) || !p.placer.Read(w, &place)) {
+    if (!ToWindow(window, &w) || !p.placer.Read(w, p.wm.Current(), &place)) {
         return 0;
     }
     X11Connection::Trap trap(p.x);
@@ -350,7 +359,7 @@ BOOL X11WindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y,
     p.placer.Configure(w, place, x, y, cx, cy, flags, trap);
     if ((flags & SWP_NOZORDER) == 0 &&
         (insert_after == HWND_TOPMOST || insert_after == HWND_NOTOPMOST)) {
-        p.keep_above.Ask(w, place, insert_after == HWND_TOPMOST, trap);
+        p.keep_above.Ask(w, place, insert_after == HWND_TOPMOST, p.wm.Current(), trap);
     }
     if ((flags & SWP_SHOWWINDOW) != 0) {
         p.placer.Show(w, trap);

@@ -138,6 +138,22 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
         connect(button, &QPushButton::clicked, this,
                 [this, index] { Command1_Click(windows_, TargetWindow, *this, index); });
     }
+    // Named as the layout names them, and chained in the order of their tab indices; of them
+    // only Text1 takes the focus from the Tab key.
+    QWidget* previous = nullptr;
+    for (const layout::Control* c : layout::InTabOrder()) {
+        QWidget* control = c->kind == layout::Kind::Edit ? static_cast<QWidget*>(Text1)
+                           : c->kind == layout::Kind::Button
+                               ? Command1[static_cast<std::size_t>(c->index)]
+                               : nullptr;  // painted by Form1
+        if (control != nullptr) {
+            control->setObjectName(FromUtf8(c->name));
+            if (previous != nullptr) {
+                setTabOrder(previous, control);
+            }
+            previous = control;
+        }
+    }
     Command1[0]->setDefault(true);
     Text1->installEventFilter(this);
     Text1->setFocus();
