@@ -165,11 +165,6 @@ struct Contender {
     std::vector<double> server_percent;
 };
 
-XWindow ActiveWindow(Display* d) {
-    const auto active = Property32(d, DefaultRootWindow(d), "_NET_ACTIVE_WINDOW");
-    return active.size() == 1 ? static_cast<XWindow>(active[0]) : 0;
-}
-
 // Starts `contender` and, once the window manager has given its window the focus (the bare poll
 // has none), stops it until its turn. Returns what went wrong, if anything.
 std::string StartStopped(Display* d, Contender& contender) {

@@ -48,11 +48,6 @@ XWindow TracedTarget(const std::string& output) {
     return at == std::string::npos ? 0 : std::stoul(output.substr(at + 13), nullptr, 16);
 }
 
-bool IsAbove(Display* display, XWindow window) {
-    const std::vector<std::string> state = AtomNames(display, window, "_NET_WM_STATE");
-    return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
-}
-
 }  // namespace
 
 std::unique_ptr<VelmoSession> VelmoSession::Start(
@@ -108,15 +103,8 @@ XRect VelmoSession::Frame() const {
     Display* d = x_->display();
     const std::vector<long> extents = Property32(d, form_, "_NET_FRAME_EXTENTS");
     if (extents.size() != 4) {
-        XWindow top = form_, root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        while (XQueryTree(d, top, &root, &parent, &children, &n) != 0 && parent != root) {
-            XFree(children);
-            top = parent;
-        }
-        XFree(children);
         XWindowAttributes a{};
-        XGetWindowAttributes(d, top, &a);
+        XGetWindowAttributes(d, FrameWindow(d, form_), &a);
         return {a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width};
     }
     // left, right, top, bottom

@@ -194,3 +194,24 @@ void AskWindowManager(Display* display, XWindow window, const char* message) {
                SubstructureRedirectMask | SubstructureNotifyMask, &event);
     XSync(display, False);
 }
+
+bool IsAbove(Display* display, XWindow window) {
+    const std::vector<std::string> state = AtomNames(display, window, "_NET_WM_STATE");
+    return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
+}
+
+XWindow ActiveWindow(Display* display) {
+    const auto active = Property32(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW");
+    return active.size() == 1 ? static_cast<XWindow>(active[0]) : 0;
+}
+
+XWindow FrameWindow(Display* display, XWindow window) {
+    Window w = window, root = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    while (XQueryTree(display, w, &root, &parent, &children, &n) != 0 && parent != root) {
+        XFree(children);
+        w = parent;
+    }
+    XFree(children);
+    return w;
+}

@@ -63,3 +63,11 @@ XWindow FindClientOf(Display* display, pid_t pid);
 // Asks the window manager, as a pager would, for `message` (_NET_ACTIVE_WINDOW,
 // _NET_CLOSE_WINDOW) on `window`.
 void AskWindowManager(Display* display, XWindow window, const char* message);
+
+// Whether `window`'s _NET_WM_STATE holds _NET_WM_STATE_ABOVE.
+bool IsAbove(Display* display, XWindow window);
+// The window manager's _NET_ACTIVE_WINDOW, or 0.
+XWindow ActiveWindow(Display* display);
+// The root's child that holds `window`: its frame where a window manager reparented it, else
+// the window itself.
+XWindow FrameWindow(Display* display, XWindow window);

@@ -157,28 +157,10 @@ class X11Test : public ::testing::Test {
                 ry + static_cast<int>(height) + b};
     }
 
-    // A managed window's frame: its ancestor just below the root.
-    Window FrameWindow(Window client) {
-        Window w = client, root = 0, parent = 0, *children = nullptr;
-        unsigned n = 0;
-        while (XQueryTree(d, w, &root, &parent, &children, &n) && parent != root) {
-            XFree(children);
-            w = parent;
-        }
-        XFree(children);
-        return w;
-    }
+    Window FrameWindow(Window client) { return ::FrameWindow(d, client); }
     RECT Frame(Window client) { return RootRect(FrameWindow(client)); }
-
-    bool IsAbove(Window w) {
-        const auto atoms = Property32(d, w, "_NET_WM_STATE");
-        return std::count(atoms.begin(), atoms.end(),
-                          static_cast<long>(A("_NET_WM_STATE_ABOVE"))) != 0;
-    }
-    Window ActiveWindow() {
-        const auto active = Property32(d, session->root(), "_NET_ACTIVE_WINDOW");
-        return active.empty() ? 0 : static_cast<Window>(active[0]);
-    }
+    bool IsAbove(Window w) { return ::IsAbove(d, w); }
+    Window ActiveWindow() { return ::ActiveWindow(d); }
 
     // What another client reads from a text property through Xlib's own conversions.
     std::string XlibDecoded(Window w, Atom property) {
