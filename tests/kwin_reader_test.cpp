@@ -1,0 +1,138 @@
+// The reports of the KWin script, as recorded from KWin 5.27, parsed and applied in order.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "winsys/kwin_reader.h"
+
+namespace {
+
+// A report KWin 5.27 sent with the pointer over a native window.
+constexpr const char* kOverNative =
+    R"({"pointer":[639,511],"windows":[{"id":"{8940f890-2dfc-4e24-9e5e-9fe8973313f7}",)"
+    R"("caption":"Wayland Terminal","frame":[269,298,742,427],"xid":0}],)"
+    R"("under":"{8940f890-2dfc-4e24-9e5e-9fe8973313f7}"})";
+
+struct Step {
+    const char* json;
+    bool parses;
+};
+
+struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    // What the state then says.
+    bool has_pointer;
+    POINT pointer;
+    const char* under_id;  // nullptr: no window under the pointer
+    const char* caption;
+    RECT frame;
+    unsigned long xid;
+};
+
+class KWinReportTest : public testing::TestWithParam<Case> {};
+
+TEST_P(KWinReportTest, AppliesInOrder) {
+    const Case& c = GetParam();
+    KWinReaderState state;
+    for (const Step& step : c.steps) {
+        const std::optional<KWinReport> report = ParseKWinReport(step.json);
+        ASSERT_EQ(report.has_value(), step.parses) << step.json;
+        if (report) {
+            state.Apply(*report);
+        }
+    }
+    EXPECT_EQ(state.has_pointer(), c.has_pointer);
+    if (c.has_pointer) {
+        EXPECT_EQ(state.pointer().x, c.pointer.x);
+        EXPECT_EQ(state.pointer().y, c.pointer.y);
+    }
+    const KWinWindow* under = state.under();
+    if (c.under_id == nullptr) {
+        EXPECT_EQ(under, nullptr);
+        return;
+    }
+    ASSERT_NE(under, nullptr);
+    EXPECT_EQ(under->id, c.under_id);
+    EXPECT_EQ(under->caption, c.caption);
+    EXPECT_EQ(under->frame.left, c.frame.left);
+    EXPECT_EQ(under->frame.top, c.frame.top);
+    EXPECT_EQ(under->frame.right, c.frame.right);
+    EXPECT_EQ(under->frame.bottom, c.frame.bottom);
+    EXPECT_EQ(under->xid, c.xid);
+    EXPECT_TRUE(state.IsWindow(c.under_id));
+}
+
+const char* const kNativeId = "{8940f890-2dfc-4e24-9e5e-9fe8973313f7}";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, KWinReportTest,
+    testing::Values(
+        Case{"NativeWindow",
+             {{kOverNative, true}},
+             true,
+             {639, 511},
+             kNativeId,
+             "Wayland Terminal",
+             {269, 298, 1011, 725},
+             0},
+        Case{"X11WindowWithUtf8Caption",
+             {{R"({"pointer":[100,100],"under":"{a}","windows":[{"id":"{a}",)"
+               R"("caption":"日本語 — ✓","frame":[50,50,300,300],"xid":4194305}]})",
+               true}},
+             true,
+             {100, 100},
+             "{a}",
+             "日本語 — ✓",
+             {50, 50, 350, 350},
+             4194305},
+        Case{"PointerMovesOffEveryWindow",
+             {{kOverNative, true}, {R"({"pointer":[5,5],"under":""})", true}},
+             true,
+             {5, 5},
+             nullptr,
+             nullptr,
+             {},
+             0},
+        Case{"CaptionChangeAwayFromThePointerKeepsTheWindowUnder",
+             {{kOverNative, true},
+              {R"({"windows":[{"id":"{8940f890-2dfc-4e24-9e5e-9fe8973313f7}",)"
+               R"("caption":"new","frame":[0,0,10,10],"xid":0}]})",
+               true}},
+             true,
+             {639, 511},
+             kNativeId,
+             "new",
+             {0, 0, 10, 10},
+             0},
+        Case{"RemovedWindowIsNoLongerUnder",
+             {{kOverNative, true},
+              {R"({"removed":["{8940f890-2dfc-4e24-9e5e-9fe8973313f7}"]})", true}},
+             true,
+             {639, 511},
+             nullptr,
+             nullptr,
+             {},
+             0},
+        Case{"BrokenReportsChangeNothing",
+             {{kOverNative, true},
+              {"not json", false},
+              {"[1,2]", false},
+              {R"({"pointer":[1]})", false},
+              {R"({"pointer":[1.5,2]})", false},
+              {R"({"under":7})", false},
+              {R"({"windows":[{"id":"{x}","caption":"c","frame":[0,0,1],"xid":0}]})", false},
+              {R"({"windows":[{"id":"{x}","caption":3,"frame":[0,0,1,1],"xid":0}]})", false},
+              {R"({"windows":[{"id":"{x}","caption":"c","frame":[0,0,1,1],"xid":-1}]})", false},
+              {R"({"removed":"{8940f890-2dfc-4e24-9e5e-9fe8973313f7}"})", false}},
+             true,
+             {639, 511},
+             kNativeId,
+             "Wayland Terminal",
+             {269, 298, 1011, 725},
+             0},
+        Case{"NothingYet", {{"{}", true}}, false, {}, nullptr, nullptr, {}, 0}),
+    [](const testing::TestParamInfo<Case>& row) { return std::string(row.param.name); });
+
+}  // namespace
