@@ -1,0 +1,52 @@
+# The tests of the KWin reader, included from tests/CMakeLists.txt.
+add_executable(kwin_reader_tests ${CMAKE_CURRENT_SOURCE_DIR}/kwin_reader_test.cpp)
+target_link_libraries(kwin_reader_tests PRIVATE vellomar_kwin_reader GTest::gtest_main)
+vellomar_warnings(kwin_reader_tests)
+vellomar_add_gtest(kwin_reader_tests kwin_reader_tests)
+set_tests_properties(kwin_reader_tests PROPERTIES LABELS unit)
+
+# The session test needs KWin's fake-input protocol (plasma-wayland-protocols, wayland-scanner)
+# to move the pointer, and a native Wayland window of its own.
+find_program(WAYLAND_SCANNER wayland-scanner)
+find_file(KWIN_FAKE_INPUT_XML fake-input.xml PATHS /usr/share/plasma-wayland-protocols
+          NO_DEFAULT_PATH)
+find_package(PkgConfig)
+if(PKG_CONFIG_FOUND)
+    pkg_check_modules(WAYLAND_CLIENT IMPORTED_TARGET wayland-client)
+endif()
+if(NOT WAYLAND_SCANNER OR NOT KWIN_FAKE_INPUT_XML OR NOT WAYLAND_CLIENT_FOUND)
+    message(STATUS "KWin session test left out: wayland-scanner, wayland-client or "
+                   "plasma-wayland-protocols missing")
+    return()
+endif()
+set(fake_input ${CMAKE_CURRENT_BINARY_DIR}/fake-input)
+add_custom_command(OUTPUT ${fake_input}-client-protocol.h ${fake_input}-protocol.c
+                   COMMAND ${WAYLAND_SCANNER} client-header ${KWIN_FAKE_INPUT_XML}
+                           ${fake_input}-client-protocol.h
+                   COMMAND ${WAYLAND_SCANNER} private-code ${KWIN_FAKE_INPUT_XML}
+                           ${fake_input}-protocol.c
+                   DEPENDS ${KWIN_FAKE_INPUT_XML})
+enable_language(C)
+add_executable(kwin_pointer support/kwin_pointer.cpp ${fake_input}-client-protocol.h
+               ${fake_input}-protocol.c)
+target_include_directories(kwin_pointer PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(kwin_pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+# Our warnings for our source; the generated C glue is compiled as it comes.
+target_compile_options(kwin_pointer PRIVATE
+                       $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Werror>)
+
+find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
+add_executable(wayland_window support/wayland_window.cpp)
+target_link_libraries(wayland_window PRIVATE Qt6::Widgets)
+vellomar_warnings(wayland_window)
+
+add_executable(kwin_reader_session_test kwin_reader_session_test.cpp support/kwin_session.cpp
+               support/kwin_session.h)
+target_link_libraries(kwin_reader_session_test PRIVATE vellomar_kwin_reader vellomar_test_support
+                      X11::X11 GTest::gtest_main)
+target_compile_definitions(kwin_reader_session_test PRIVATE
+                           VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
+                           VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
+vellomar_warnings(kwin_reader_session_test)
+vellomar_add_gtest(kwin_reader_session_test kwin_reader_session_test)
+set_tests_properties(kwin_reader_session_test PROPERTIES LABELS kwin)

@@ -1,0 +1,180 @@
+#include "tests/support/kwin_session.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string DBusSend(const std::vector<std::string>& call) {
+    std::vector<std::string> argv = {"dbus-send", "--session", "--print-reply",
+                                     "--reply-timeout=3000"};
+    argv.insert(argv.end(), call.begin(), call.end());
+    return RunForOutput(argv);
+}
+
+bool KWinOnBus() {
+    return DBusSend({"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                     "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"})
+               .find("boolean true") != std::string::npos;
+}
+
+// The display of the Xwayland that KWin started: its child's first argument.
+std::string XwaylandDisplay(pid_t kwin) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, comm, state;
+        long ppid = 0;
+        if (!(stat >> pid >> comm >> state >> ppid) || ppid != kwin || comm != "(Xwayland)") {
+            continue;
+        }
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string program, display;
+        std::getline(cmdline, program, '\0');
+        std::getline(cmdline, display, '\0');
+        return display;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::unique_ptr<KWinSession> KWinSession::Start(std::string* error) {
+    // The installed binary carries a file capability that some machines refuse to execute; a
+    // copy carries none.
+    const std::filesystem::path installed = "/usr/bin/kwin_wayland";
+    if (!std::filesystem::exists(installed)) {
+        *error = "kwin_wayland is not installed";
+        return nullptr;
+    }
+    std::unique_ptr<KWinSession> s(new KWinSession);
+    char pattern[] = "/tmp/kwin-session-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        *error = "cannot make a runtime directory";
+        return nullptr;
+    }
+    s->dir_ = pattern;
+    std::filesystem::copy_file(installed, s->dir_ / "kwin_wayland");
+    // Xwayland needs the X socket directory, which a container may lack.
+    mkdir("/tmp/.X11-unix", 01777);
+    setenv("XDG_RUNTIME_DIR", s->dir_.c_str(), 1);
+
+    s->bus_ = std::make_unique<Process>(Process::Options{
+        {"dbus-daemon", "--session", "--nofork", "--print-address=1"}, {}, s->dir_.string()});
+    std::string address;
+    WaitUntil(
+        [&] {
+            address = s->bus_->Stdout();
+            return address.find('\n') != std::string::npos || !s->bus_->Running();
+        },
+        5000ms);
+    address = address.substr(0, address.find('\n'));
+    if (address.empty()) {
+        *error = "dbus-daemon did not start";
+        return nullptr;
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+
+    const std::string socket = "wayland-test-" + std::to_string(getpid());
+    s->kwin_ = std::make_unique<Process>(Process::Options{
+        {(s->dir_ / "kwin_wayland").string(), "--virtual", "--xwayland", "--socket", socket,
+         "--width", "1280", "--height", "1024"},
+        // Lets the test's pointer mover use the fake-input protocol.
+        {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "QT_QPA_PLATFORM=", "WAYLAND_DISPLAY="},
+        s->dir_.string()});
+    if (!WaitUntil([&] { return !s->kwin_->Running() || KWinOnBus(); }, 30000ms) ||
+        !s->kwin_->Running()) {
+        *error = "KWin did not appear on its bus: " + s->kwin_->Stderr();
+        return nullptr;
+    }
+    if (!WaitUntil([&] { return !(s->display_name_ = XwaylandDisplay(s->kwin_->pid())).empty(); },
+                   15000ms)) {
+        *error = "KWin started no Xwayland";
+        return nullptr;
+    }
+    setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+    setenv("DISPLAY", s->display_name_.c_str(), 1);
+    return s;
+}
+
+KWinSession::~KWinSession() {
+    if (kwin_) {
+        kwin_->Stop();
+    }
+    if (bus_) {
+        bus_->Stop();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+bool KWinSession::RunScript(const std::string& text) {
+    const std::string name = "test-script-" + std::to_string(++scripts_);
+    const std::filesystem::path file = dir_ / (name + ".js");
+    std::ofstream(file) << text;
+    const std::string loaded =
+        DBusSend({"--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.loadScript",
+                  "string:" + file.string(), "string:" + name});
+    const auto at = loaded.find("int32 ");
+    if (at == std::string::npos) {
+        return false;
+    }
+    const int id = std::stoi(loaded.substr(at + 6));
+    bool ran = false;
+    for (const std::string& path :
+         {"/" + std::to_string(id), "/Scripting/Script" + std::to_string(id)}) {
+        if (!ran && DBusSend({"--dest=org.kde.KWin", path, "org.kde.kwin.Script.run"})
+                            .find("method return") != std::string::npos) {
+            ran = true;
+        }
+    }
+    DBusSend({"--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.unloadScript",
+              "string:" + name});
+    return ran;
+}
+
+bool KWinSession::PlaceWindow(const std::string& caption, int x, int y, int width, int height) {
+    std::ostringstream script;
+    script << "var list = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
+           << "for (var i = 0; i < list.length; ++i) {\n"
+           << "  if (list[i].caption === " << '"' << caption << '"' << ") {\n"
+           << "    list[i].frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
+           << ", height: " << height << "};\n"
+           << "    break;\n  }\n}\n";
+    return RunScript(script.str());
+}
+
+bool KWinSession::ReadPointer(int* x, int* y) {
+    const std::string marker = "test-pointer-" + std::to_string(scripts_ + 1) + " ";
+    if (!RunScript("print('" + marker +
+                   "' + workspace.cursorPos.x + ' ' + workspace.cursorPos.y);")) {
+        return false;
+    }
+    std::string line;
+    const bool found = WaitUntil(
+        [&] {
+            const std::string err = kwin_->Stderr();
+            const auto at = err.rfind(marker);
+            if (at == std::string::npos) {
+                return false;
+            }
+            line = err.substr(at + marker.size());
+            return true;
+        },
+        2000ms);
+    return found && std::sscanf(line.c_str(), "%d %d", x, y) == 2;
+}
+
+bool KWinSession::MovePointer(int x, int y) {
+    const std::optional<int> status =
+        Process(
+            Process::Options{{VELLOMAR_KWIN_POINTER, std::to_string(x), std::to_string(y)}, {}, {}})
+            .Wait(5000ms);
+    int px = 0, py = 0;
+    return status == 0 && ReadPointer(&px, &py) && px == x && py == y;
+}

@@ -1,0 +1,42 @@
+// A private headless KWin for tests: its own session bus, KWin's virtual backend with Xwayland,
+// and this process's environment pointed at them (DBUS_SESSION_BUS_ADDRESS, WAYLAND_DISPLAY,
+// DISPLAY, XDG_RUNTIME_DIR), so that QtDBus and X and Wayland clients started afterwards land
+// there. Stopped by process id.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "tests/support/process.h"
+
+class KWinSession {
+  public:
+    // Returns nullptr with a reason in `error` where KWin is not installed or does not come up.
+    static std::unique_ptr<KWinSession> Start(std::string* error);
+    ~KWinSession();  // stops KWin (and with it Xwayland) and the bus
+    KWinSession(const KWinSession&) = delete;
+    KWinSession& operator=(const KWinSession&) = delete;
+
+    Process& kwin() { return *kwin_; }
+    const std::string& display_name() const { return display_name_; }  // Xwayland's, ":N"
+
+    // Loads a one-shot KWin script, runs it and unloads it again; false if KWin refused it.
+    bool RunScript(const std::string& text);
+    // Gives the first window with this caption the frame x, y, width, height.
+    bool PlaceWindow(const std::string& caption, int x, int y, int width, int height);
+    // Moves the pointer through KWin's fake-input protocol and waits until KWin reports it
+    // there; false if it did not get there.
+    bool MovePointer(int x, int y);
+    // The pointer as KWin's scripting reports it, through a one-shot script.
+    bool ReadPointer(int* x, int* y);
+
+  private:
+    KWinSession() = default;
+
+    std::filesystem::path dir_;  // the runtime directory, the copied binary, the scripts
+    std::unique_ptr<Process> bus_;
+    std::unique_ptr<Process> kwin_;
+    std::string display_name_;
+    int scripts_ = 0;
+};
