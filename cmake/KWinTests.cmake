@@ -50,3 +50,12 @@ target_compile_definitions(kwin_reader_session_test PRIVATE
 vellomar_warnings(kwin_reader_session_test)
 vellomar_add_gtest(kwin_reader_session_test kwin_reader_session_test)
 set_tests_properties(kwin_reader_session_test PROPERTIES LABELS kwin)
+
+# What the reader costs at rest, push against poll (run by hand; see docs/kwin-notes.md).
+add_executable(kwin_reader_cost kwin_reader_cost.cpp support/kwin_session.cpp
+               support/kwin_session.h)
+target_link_libraries(kwin_reader_cost PRIVATE vellomar_kwin_reader vellomar_test_support)
+target_compile_definitions(kwin_reader_cost PRIVATE
+                           VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
+                           VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
+vellomar_warnings(kwin_reader_cost)

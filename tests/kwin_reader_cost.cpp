@@ -1,0 +1,85 @@
+// What the KWin reader costs at rest, in push and in poll mode: a headless KWin with a native
+// window under a still pointer, and the processor time of this process (the reader's side) and
+// of KWin over a stretch of seconds. Usage: kwin_reader_cost push|poll [seconds]
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/support/kwin_session.h"
+#include "winsys/kwin_reader.h"
+
+// The processor time of a process as /proc/<pid>/stat counts it, in milliseconds: unlike the sum
+// over its living threads, it keeps the time of threads that have ended.
+double StatMilliseconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int main(int argc, char** argv) {
+    using namespace std::chrono_literals;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s push|poll [seconds]\n", argv[0]);
+        return 2;
+    }
+    const bool push = std::strcmp(argv[1], "push") == 0;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
+    std::string error;
+    std::unique_ptr<KWinSession> session = KWinSession::Start(&error);
+    if (!session) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    Process native(
+        Process::Options{{VELLOMAR_WAYLAND_WINDOW, "at rest"}, {"QT_QPA_PLATFORM=wayland"}, {}});
+    std::unique_ptr<KWinReader> reader =
+        KWinReader::Start(push ? KWinReader::Mode::Push : KWinReader::Mode::Poll, &error);
+    if (!reader) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    // The window placed under the pointer, and the reader told so.
+    WaitUntil(
+        [&] {
+            session->PlaceWindow("at rest", 100, 100, 400, 300);
+            session->MovePointer(300, 250);
+            QCoreApplication::processEvents();
+            const KWinWindow* w = reader->state().under();
+            return w != nullptr && w->caption == "at rest";
+        },
+        15000ms);
+    int reports = 0;
+    QObject::connect(reader.get(), &KWinReader::Changed, [&] { ++reports; });
+    QTimer::singleShot(3000, &app, &QCoreApplication::quit);  // settle
+    app.exec();
+    const KWinWindow* under = reader->state().under();
+    const int settled_reports = reports;
+    const auto self0 = ProcessorTime(getpid());
+    const double kwin0 = StatMilliseconds(session->kwin().pid());
+    QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    const double self =
+        std::chrono::duration<double, std::milli>(ProcessorTime(getpid()) - self0).count();
+    const double kwin = StatMilliseconds(session->kwin().pid()) - kwin0;
+    std::printf(
+        "%s: under \"%s\"; %d reports at rest in %d s; reader %.1f ms, KWin %.1f ms "
+        "(%.3f%% and %.3f%% of a core)\n",
+        argv[1], under ? under->caption.c_str() : "", reports - settled_reports, seconds, self,
+        kwin, self / (seconds * 10.0), kwin / (seconds * 10.0));
+    return 0;
+}
