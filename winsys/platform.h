@@ -1,6 +1,7 @@
 // One window system as the program sees it: the eight operations, a store of titles for
-// keeping, the program's own windows, a source of events with one Pump, and keys that reach the
-// program wherever the focus is. The program's entry chooses one and nothing else does.
+// keeping, the program's own windows, which titles can be written, a source of events with one
+// Pump, and keys that reach the program wherever the focus is. The program's entry chooses one
+// and nothing else does.
 #pragma once
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "winsys/own_windows.h"
+#include "winsys/title_access.h"
 #include "winsys/title_store.h"
 #include "winsys/window_system.h"
 
@@ -39,6 +41,7 @@ template <typename Title>
 class Platform : public WindowSystem,
                  public TitleStore<Title>,
                  public OwnWindows,
+                 public TitleAccess,
                  public EventSource {
   public:
     using TitleType = Title;

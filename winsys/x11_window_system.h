@@ -53,6 +53,8 @@ class X11WindowSystem final : public Platform<RawTitle> {
     bool IsOwnWindow(HWND window) override;
     void Listen(HWND window, Listening listening) override;
     void NotifyTo(TitleNotices* notices) override;
+    // Every window's title can be written; a window that refuses fails the write.
+    bool CanWriteTitle(HWND) override { return true; }
 
     BOOL GetCursorPos(POINT* point) override;
     HWND WindowFromPoint(LONG x, LONG y) override;

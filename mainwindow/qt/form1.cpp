@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -98,14 +99,38 @@ void PaintLabelText(QPainter& painter, const QRect& rect, const QString& text) {
     painter.restore();
 }
 
+// A padlock filling `box`: a shackle over a solid body, in the text's colour.
+void PaintLock(QPainter& painter, const QRect& box) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = painter.pen().color();
+    const qreal stroke = std::max<qreal>(1.0, box.width() / 7.0);
+    painter.setPen(QPen(ink, stroke));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF shackle(box.left() + box.width() * 0.2, box.top() + stroke / 2, box.width() * 0.6,
+                         box.height() * 0.6);
+    painter.drawArc(shackle, 0, 180 * 16);
+    painter.drawLine(shackle.bottomLeft() - QPointF(0, shackle.height() / 2),
+                     QPointF(shackle.left(), box.top() + box.height() * 0.5));
+    painter.drawLine(shackle.bottomRight() - QPointF(0, shackle.height() / 2),
+                     QPointF(shackle.right(), box.top() + box.height() * 0.5));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawRect(
+        QRectF(box.left(), box.top() + box.height() * 0.45, box.width(), box.height() * 0.55));
+    painter.restore();
+}
+
 }  // namespace
 
-Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows)
+Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows,
+             TitleAccess& access)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       windows_(windows),
       keeping_(keeping),
       own_windows_(own_windows),
+      access_(access),
       dpi_(qRound(screen()->logicalDotsPerInchY())),
       Text1(new QLineEdit(this)),
       Command1{new QPushButton(FromUtf8(layout::kWriteButton.initial_text), this),
@@ -161,7 +186,7 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
     Timer1->setInterval(layout::kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] {
         Timer1_Timer(windows_, TargetWindow, *this);
-        ShowKept();
+        ShowMark();
     });
     // For tests, which must know when a tick has found a new target: with
     // VELLOMAR_TRACE_TARGET set, each change of TargetWindow is written to stderr after the tick.
@@ -250,13 +275,31 @@ void Form1::SetText1Text(const std::string& text) {
 void Form1::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QString label1 = FromUtf8(layout::kLabel1.initial_text);
-    if (target_kept_) {
+    QRect label1_rect = PixelsOf(layout::kLabel1, dpi_);
+    if (mark_ == Mark::Kept) {
         // A pin where the font has one, else words.
         constexpr char32_t kPin = 0x1F4CC;
         label1 += fontMetrics().inFontUcs4(kPin) ? QStringLiteral(" \U0001F4CC")
                                                  : QStringLiteral(" [keep]");
+    } else if (mark_ == Mark::ReadOnly) {
+        // A padlock, the desktop's sign of what cannot be written: the font's, else one drawn
+        // after the caption, as words would not fit beside it.
+        constexpr char32_t kLock = 0x1F512;
+        if (fontMetrics().inFontUcs4(kLock)) {
+            label1 += QStringLiteral(" \U0001F512");
+        } else {
+            const int height = fontMetrics().ascent();
+            const int width = height * 4 / 5;
+            const int room = fontMetrics().horizontalAdvance(QLatin1Char(' ')) + width;
+            // The caption and the lock, centred together.
+            label1_rect.adjust(-room / 2, 0, -room / 2 - room % 2, 0);
+            const int caption_right =
+                label1_rect.center().x() + fontMetrics().horizontalAdvance(label1) / 2;
+            PaintLock(painter,
+                      QRect(caption_right + room - width, label1_rect.top(), width, height));
+        }
     }
-    PaintLabelText(painter, PixelsOf(layout::kLabel1, dpi_), label1);
+    PaintLabelText(painter, label1_rect, label1);
 
     const QRect label2 = PixelsOf(layout::kLabel2, dpi_);
     painter.setPen(palette().color(QPalette::WindowText));
@@ -270,18 +313,20 @@ void Form1::ClickCommand1(int index) {
 
 void Form1::WriteAndKeep() {
     ::WriteAndKeep(windows_, keeping_, TargetWindow, *this);
-    ShowKept();
+    ShowMark();
 }
 
 void Form1::GiveBack() {
     ::GiveBack(keeping_, TargetWindow);
-    ShowKept();
+    ShowMark();
 }
 
-void Form1::ShowKept() {
-    const bool kept = keeping_.IsTitleKept(TargetWindow);
-    if (kept != target_kept_) {
-        target_kept_ = kept;
+void Form1::ShowMark() {
+    const Mark mark = keeping_.IsTitleKept(TargetWindow)     ? Mark::Kept
+                      : !access_.CanWriteTitle(TargetWindow) ? Mark::ReadOnly
+                                                             : Mark::None;
+    if (mark != mark_) {
+        mark_ = mark;
         update(PixelsOf(layout::kLabel1, dpi_));
     }
 }

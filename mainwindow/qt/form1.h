@@ -10,6 +10,7 @@
 #include "target/keeping.h"
 #include "target/target.h"
 #include "winsys/own_windows.h"
+#include "winsys/title_access.h"
 #include "winsys/window_system.h"
 
 class QLineEdit;
@@ -18,9 +19,10 @@ class QTimer;
 
 class Form1 final : public QWidget, public FormTexts {
   public:
-    // The backend's faces: the eight operations, keeping titles, and learning of Form1's own
-    // windows.
-    Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows);
+    // The backend's faces: the eight operations, keeping titles, learning of Form1's own
+    // windows, and telling which titles can be written.
+    Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windows,
+          TitleAccess& access);
 
     // Shows the window and runs Form_Load once the backend tells that the window manager has
     // placed it (or after a while without); Timer1 starts ticking when Form_Load ends.
@@ -45,18 +47,22 @@ class Form1 final : public QWidget, public FormTexts {
   private:
     void DeclareOwnWindows();
     void Load();
-    // Shows in Label1 whether the target's title is kept, painting only a change.
-    void ShowKept();
+    // Shows in Label1 whether the target's title is kept, or cannot be written at all, painting
+    // only a change.
+    void ShowMark();
     // Acts on Enter and Escape, with or without Shift; false for any other key.
     bool ActOnKey(const QKeyEvent& event);
 
     WindowSystem& windows_;
     TitleKeeping& keeping_;
     OwnWindows& own_windows_;
+    TitleAccess& access_;
     const int dpi_;
     HWND TargetWindow = 0;
     std::string label2_caption_;
-    bool target_kept_ = false;
+    // What Label1 says of the target after its caption.
+    enum class Mark { None, Kept, ReadOnly };
+    Mark mark_ = Mark::None;
 
     QLineEdit* Text1;
     std::array<QPushButton*, 2> Command1;

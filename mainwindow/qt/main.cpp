@@ -84,7 +84,7 @@ int AnswerCommandLine(int argc, char** argv) {
 template <typename Title>
 int Run(QApplication& app, Platform<Title>& platform) {
     KeptTitles<Title> kept(platform, platform);
-    Form1 form(kept, kept, platform);
+    Form1 form(kept, kept, platform, platform);
     // The keys of the two buttons for desktops where the focus follows the pointer onto the
     // target: Enter and Escape would then go to the target, never to Form1.
     platform.BindGlobalKeys({{"Super+Alt+C", [&form] { form.ClickCommand1(1); }},
