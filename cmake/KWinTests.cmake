@@ -1,6 +1,6 @@
 # The tests of the KWin reader, included from tests/CMakeLists.txt.
 add_executable(kwin_reader_tests ${CMAKE_CURRENT_SOURCE_DIR}/kwin_reader_test.cpp)
-target_link_libraries(kwin_reader_tests PRIVATE vellomar_kwin_reader GTest::gtest_main)
+target_link_libraries(kwin_reader_tests PRIVATE vellomar_winsys_kwin GTest::gtest_main)
 vellomar_warnings(kwin_reader_tests)
 vellomar_add_gtest(kwin_reader_tests kwin_reader_tests)
 set_tests_properties(kwin_reader_tests PROPERTIES LABELS unit)
@@ -42,7 +42,7 @@ vellomar_warnings(wayland_window)
 
 add_executable(kwin_reader_session_test kwin_reader_session_test.cpp support/kwin_session.cpp
                support/kwin_session.h)
-target_link_libraries(kwin_reader_session_test PRIVATE vellomar_kwin_reader vellomar_test_support
+target_link_libraries(kwin_reader_session_test PRIVATE vellomar_winsys_kwin vellomar_test_support
                       X11::X11 GTest::gtest_main)
 target_compile_definitions(kwin_reader_session_test PRIVATE
                            VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
@@ -54,7 +54,7 @@ set_tests_properties(kwin_reader_session_test PROPERTIES LABELS kwin)
 # What the reader costs at rest, push against poll (run by hand; see docs/kwin-notes.md).
 add_executable(kwin_reader_cost kwin_reader_cost.cpp support/kwin_session.cpp
                support/kwin_session.h)
-target_link_libraries(kwin_reader_cost PRIVATE vellomar_kwin_reader vellomar_test_support)
+target_link_libraries(kwin_reader_cost PRIVATE vellomar_winsys_kwin vellomar_test_support)
 target_compile_definitions(kwin_reader_cost PRIVATE
                            VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
                            VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")

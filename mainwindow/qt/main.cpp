@@ -1,8 +1,13 @@
-// The Linux program: Form1 on Qt 6 Widgets over X11.
+// The Linux program: Form1 on Qt 6 Widgets over X11, reading native Wayland windows through
+// KWin where Plasma runs on Wayland.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,12 +18,13 @@
 
 #include "mainwindow/qt/form1.h"
 #include "target/keeping.h"
+#include "winsys/kwin_window_system.h"
 #include "winsys/platform.h"
 #include "winsys/x11_window_system.h"
 
 namespace {
 
-// The program works on X window ids, so it runs on X11 only (through XWayland under Wayland).
+// The program works on X window ids, so it runs on X11 (through Xwayland under Wayland).
 // Qt's own high-DPI scaling stays off: the layout turns twips into device pixels at the
 // screen's logical density itself, and the two must not multiply.
 void ChooseQtPlatform() {
@@ -49,6 +55,35 @@ void SpeakOnceForQtOnLostConnection(const QApplication& app) {
     }
     X11WindowSystem::EndOnLostConnection(x11->display());
     qt_message_handler = qInstallMessageHandler(&OnQtMessage);
+}
+
+// SIGTERM, SIGINT and SIGHUP (a session that ends) leave the event loop as closing the window
+// does, so that the program undoes what it set up outside itself (KWin's script).
+int signal_pipe[2] = {-1, -1};
+
+void OnEndSignal(int) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = write(signal_pipe[1], &byte, 1);
+}
+
+void QuitOnEndSignals(QApplication& app) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_pipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    struct sigaction action {};
+    action.sa_handler = &OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+bool UnderWayland() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return wayland != nullptr && *wayland != '\0';
 }
 
 constexpr char kHelp[] =
@@ -123,5 +158,14 @@ int main(int argc, char** argv) {
     int qt_argc = argc > 0 ? 1 : 0;
     QApplication app(qt_argc, argv);
     SpeakOnceForQtOnLostConnection(app);
+    QuitOnEndSignals(app);
+    // Under Wayland, X11 sees X11 windows only; KWin, where it runs, tells of native ones too.
+    if (UnderWayland()) {
+        if (std::unique_ptr<KWinWindowSystem> kwin = KWinWindowSystem::Start(*x11, &error)) {
+            return Run(app, *kwin);
+        }
+        std::fprintf(stderr, "velmo: native Wayland windows cannot be seen on this desktop (%s)\n",
+                     error.c_str());
+    }
     return Run(app, *x11);
 }

@@ -1,0 +1,207 @@
+#include "winsys/kwin_window_system.h"
+
+#include <cstring>
+#include <utility>
+
+#include "winsys/kwin_reader.h"
+#include "winsys/x11_text.h"
+#include "winsys/x11_window_system.h"
+
+std::unique_ptr<KWinWindowSystem> KWinWindowSystem::Start(X11WindowSystem& x11,
+                                                          std::string* error) {
+    std::unique_ptr<KWinReader> reader = KWinReader::Start(KWinReader::Mode::Push, error);
+    if (reader == nullptr) {
+        return nullptr;
+    }
+    return std::unique_ptr<KWinWindowSystem>(new KWinWindowSystem(x11, std::move(reader)));
+}
+
+KWinWindowSystem::KWinWindowSystem(X11WindowSystem& x11, std::unique_ptr<KWinReader> reader)
+    : x11_(x11), reader_(std::move(reader)) {}
+
+KWinWindowSystem::~KWinWindowSystem() = default;
+
+HWND KWinWindowSystem::NativeHandle(const std::string& id) {
+    const auto [it, added] = handles_.try_emplace(id, next_handle_);
+    if (added) {
+        ids_.emplace(next_handle_++, id);
+    }
+    return it->second;
+}
+
+const std::string* KWinWindowSystem::NativeId(HWND window) const {
+    const auto it = ids_.find(window);
+    return it == ids_.end() ? nullptr : &it->second;
+}
+
+int KWinWindowSystem::EventDescriptor() const {
+    return x11_.EventDescriptor();
+}
+
+void KWinWindowSystem::Pump() {
+    x11_.Pump();
+    for (auto it = ids_.begin(); it != ids_.end();) {
+        if (reader_->IsWindow(it->second)) {
+            ++it;
+        } else {
+            handles_.erase(it->second);
+            it = ids_.erase(it);
+        }
+    }
+}
+
+void KWinWindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
+    x11_.BindGlobalKeys(std::move(keys));
+}
+
+void KWinWindowSystem::DeclareOwnWindow(HWND window, OwnWindow own) {
+    x11_.DeclareOwnWindow(window, std::move(own));
+}
+
+void KWinWindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
+    x11_.WhenPlaced(window, std::move(placed));
+}
+
+bool KWinWindowSystem::ReadTitle(HWND window, RawTitle* title) {
+    return x11_.ReadTitle(window, title);
+}
+
+bool KWinWindowSystem::WriteTitle(HWND window, const RawTitle& title) {
+    return x11_.WriteTitle(window, title);
+}
+
+bool KWinWindowSystem::TitleOfText(const char* text, RawTitle* title) {
+    return x11_.TitleOfText(text, title);
+}
+
+std::size_t KWinWindowSystem::TitleBytes(const RawTitle& title) const {
+    return x11_.TitleBytes(title);
+}
+
+int KWinWindowSystem::NoticesPerWrite() const {
+    return x11_.NoticesPerWrite();
+}
+
+bool KWinWindowSystem::IsOwnWindow(HWND window) {
+    return x11_.IsOwnWindow(window);
+}
+
+void KWinWindowSystem::Listen(HWND window, Listening listening) {
+    x11_.Listen(window, listening);
+}
+
+void KWinWindowSystem::NotifyTo(TitleNotices* notices) {
+    x11_.NotifyTo(notices);
+}
+
+bool KWinWindowSystem::CanWriteTitle(HWND window) {
+    return !IsNativeHandle(window) || NativeId(window) == nullptr;
+}
+
+BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
+    if (point == nullptr) {
+        return 0;
+    }
+    // The X server is still asked: its reply brings the X11 side's state up to date.
+    const BOOL x11 = x11_.GetCursorPos(point);
+    const KWinReaderState& state = reader_->state();
+    if (!state.has_pointer()) {
+        return x11;
+    }
+    *point = state.pointer();
+    return 1;
+}
+
+HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
+    const KWinReaderState& state = reader_->state();
+    // KWin tells only what lies under the pointer; until it has, X11 answers alone.
+    if (!state.has_pointer()) {
+        return x11_.WindowFromPoint(x, y);
+    }
+    if (state.pointer().x != x || state.pointer().y != y) {
+        return 0;
+    }
+    const KWinWindow* under = state.under();
+    if (under == nullptr) {
+        return 0;
+    }
+    if (under->xid == 0) {
+        return NativeHandle(under->id);
+    }
+    // Over an X11 window, X11 finds the same one, or the deepest of our own windows in ours.
+    const auto xid = static_cast<HWND>(under->xid);
+    const HWND found = x11_.WindowFromPoint(x, y);
+    if (found == xid || (found != 0 && x11_.IsOwnWindow(found) && x11_.IsOwnWindow(xid))) {
+        return found;
+    }
+    return xid;
+}
+
+BOOL KWinWindowSystem::IsWindow(HWND window) {
+    if (!IsNativeHandle(window)) {
+        return x11_.IsWindow(window);
+    }
+    const std::string* id = NativeId(window);
+    return id != nullptr && reader_->IsWindow(*id) ? 1 : 0;
+}
+
+int KWinWindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
+    if (!IsNativeHandle(window)) {
+        return x11_.GetWindowTextA(window, buffer, capacity);
+    }
+    if (buffer == nullptr || capacity <= 0) {
+        return 0;
+    }
+    buffer[0] = '\0';
+    const std::string* id = NativeId(window);
+    const KWinWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
+    if (w == nullptr) {
+        return 0;
+    }
+    // The caption came through JSON as valid UTF-8; cut at a character boundary.
+    const std::size_t n =
+        x11_text::Utf8PrefixLength(w->caption, static_cast<std::size_t>(capacity) - 1);
+    std::memcpy(buffer, w->caption.data(), n);
+    buffer[n] = '\0';
+    return static_cast<int>(n);
+}
+
+BOOL KWinWindowSystem::SetWindowTextA(HWND window, const char* text) {
+    if (IsNativeHandle(window)) {
+        return 0;
+    }
+    return x11_.SetWindowTextA(window, text);
+}
+
+BOOL KWinWindowSystem::UpdateWindow(HWND window) {
+    if (IsNativeHandle(window)) {
+        return IsWindow(window);
+    }
+    return x11_.UpdateWindow(window);
+}
+
+BOOL KWinWindowSystem::GetWindowRect(HWND window, RECT* rect) {
+    if (!IsNativeHandle(window)) {
+        return x11_.GetWindowRect(window, rect);
+    }
+    if (rect == nullptr) {
+        return 0;
+    }
+    *rect = {};
+    const std::string* id = NativeId(window);
+    const KWinWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
+    if (w == nullptr) {
+        return 0;
+    }
+    *rect = w->frame;
+    return 1;
+}
+
+BOOL KWinWindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
+                                    UINT flags) {
+    // A native window is placed by KWin alone.
+    if (IsNativeHandle(window)) {
+        return 0;
+    }
+    return x11_.SetWindowPos(window, insert_after, x, y, cx, cy, flags);
+}

@@ -1,0 +1,74 @@
+// The window system of a Plasma Wayland session: the program's own windows and X11 windows
+// through an X11 backend on Xwayland, and what lies where through KWin, which sees native
+// Wayland windows too. Xwayland's pointer stops where it last saw an X11 window, so the pointer
+// and the window under it come from KWin.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "winsys/platform.h"
+#include "winsys/x11_titles.h"
+
+class KWinReader;
+class X11WindowSystem;
+
+class KWinWindowSystem final : public Platform<RawTitle> {
+  public:
+    // Loads the reader's script into the KWin of the session bus, over `x11`, which must
+    // outlive the result. On failure returns nullptr and puts a one-line reason in `error`.
+    static std::unique_ptr<KWinWindowSystem> Start(X11WindowSystem& x11, std::string* error);
+    ~KWinWindowSystem() override;  // unloads the script
+
+    // A native window's handle lies above the 29 bits of X window ids, so that the X11 side
+    // refuses it, and no handle is given twice.
+    static constexpr HWND kFirstNativeHandle = 0x20000000u;
+    static bool IsNativeHandle(HWND window) { return window >= kFirstNativeHandle; }
+
+    // X11's descriptor; KWin's reports come through Qt's own watch on the session bus.
+    int EventDescriptor() const override;
+    // Acts on X11's events, and forgets the handles of native windows that have ended.
+    void Pump() override;
+    void BindGlobalKeys(std::vector<GlobalKey> keys) override;
+
+    void DeclareOwnWindow(HWND window, OwnWindow own) override;
+    void WhenPlaced(HWND window, std::function<void()> placed) override;
+
+    // Titles kept are X11 titles: a native window reads as gone, so it is never recorded.
+    bool ReadTitle(HWND window, RawTitle* title) override;
+    bool WriteTitle(HWND window, const RawTitle& title) override;
+    bool TitleOfText(const char* text, RawTitle* title) override;
+    std::size_t TitleBytes(const RawTitle& title) const override;
+    int NoticesPerWrite() const override;
+    bool IsOwnWindow(HWND window) override;
+    void Listen(HWND window, Listening listening) override;
+    void NotifyTo(TitleNotices* notices) override;
+
+    // KWin's captions cannot be written: a native window's title is read-only.
+    bool CanWriteTitle(HWND window) override;
+
+    BOOL GetCursorPos(POINT* point) override;
+    HWND WindowFromPoint(LONG x, LONG y) override;
+    BOOL IsWindow(HWND window) override;
+    int GetWindowTextA(HWND window, char* buffer, int capacity) override;
+    BOOL SetWindowTextA(HWND window, const char* text) override;
+    BOOL UpdateWindow(HWND window) override;
+    BOOL GetWindowRect(HWND window, RECT* rect) override;
+    BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
+                      UINT flags) override;
+
+  private:
+    KWinWindowSystem(X11WindowSystem& x11, std::unique_ptr<KWinReader> reader);
+    // The handle of the native window KWin knows by `id`, given on first sight.
+    HWND NativeHandle(const std::string& id);
+    // The KWin id behind a native handle, or nullptr for a handle never given or forgotten.
+    const std::string* NativeId(HWND window) const;
+
+    X11WindowSystem& x11_;
+    std::unique_ptr<KWinReader> reader_;
+    std::unordered_map<std::string, HWND> handles_;
+    std::unordered_map<HWND, std::string> ids_;
+    HWND next_handle_ = kFirstNativeHandle;
+};
