@@ -73,9 +73,28 @@ bool ParseIds(const QJsonValue& value, std::vector<std::string>* ids) {
     return true;
 }
 
-// A process that no longer exists; a process of another user still counts as living.
+QByteArray ReadProcFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Whether the velmo that had process id `pid` has ended: no process has that id, or one that
+// has ended and waits for its parent to collect it, or another program has taken the id since.
 bool Ended(long pid) {
-    return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    if (pid <= 0) {
+        return false;
+    }
+    if (kill(static_cast<pid_t>(pid), 0) != 0) {
+        return errno == ESRCH;  // else a process of another user
+    }
+    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
+    const QByteArray stat = ReadProcFile(proc + QStringLiteral("stat"));
+    const qsizetype state = stat.lastIndexOf(')') + 2;
+    if (state >= 2 && state < stat.size() && stat[state] == 'Z') {
+        return true;
+    }
+    const QByteArray comm = ReadProcFile(proc + QStringLiteral("comm"));
+    return !comm.isEmpty() && comm != ReadProcFile(QStringLiteral("/proc/self/comm"));
 }
 
 QDBusMessage CallScripting(const QString& method, const QVariantList& arguments) {

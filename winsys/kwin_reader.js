@@ -94,14 +94,14 @@ function windowAt(x, y) {
 }
 
 // KWin tells apart windows with the same caption by appending " <2>", " <3>", ... to the later
-// ones. KWin 6 also offers the caption as the application set it; on 5.27 the suffix is taken
-// off when another window carries the caption without it.
+// ones (5.27 then a left-to-right mark). KWin 6 also offers the caption as the application set
+// it; on 5.27 the suffix is taken off when another window carries the caption without it.
 function captionOf(w) {
     if (typeof w.captionNormal === "string") {
         return w.captionNormal;
     }
     var caption = String(w.caption);
-    var match = /^(.*) <([0-9]+)>$/.exec(caption);
+    var match = /^(.*) <([0-9]+)>\u200e?$/.exec(caption);
     if (match === null || Number(match[2]) < 2) {
         return caption;
     }
