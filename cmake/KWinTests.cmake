@@ -27,12 +27,12 @@ add_custom_command(OUTPUT ${fake_input}-client-protocol.h ${fake_input}-protocol
                            ${fake_input}-protocol.c
                    DEPENDS ${KWIN_FAKE_INPUT_XML})
 enable_language(C)
-add_executable(kwin_pointer support/kwin_pointer.cpp ${fake_input}-client-protocol.h
+add_executable(kwin_input support/kwin_input.cpp ${fake_input}-client-protocol.h
                ${fake_input}-protocol.c)
-target_include_directories(kwin_pointer PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_link_libraries(kwin_pointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+target_include_directories(kwin_input PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(kwin_input PRIVATE PkgConfig::WAYLAND_CLIENT)
 # Our warnings for our source; the generated C glue is compiled as it comes.
-target_compile_options(kwin_pointer PRIVATE
+target_compile_options(kwin_input PRIVATE
                        $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Werror>)
 
 find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
@@ -45,7 +45,7 @@ add_executable(kwin_reader_session_test kwin_reader_session_test.cpp support/kwi
 target_link_libraries(kwin_reader_session_test PRIVATE vellomar_winsys_kwin vellomar_test_support
                       X11::X11 GTest::gtest_main)
 target_compile_definitions(kwin_reader_session_test PRIVATE
-                           VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
+                           VELLOMAR_KWIN_INPUT="$<TARGET_FILE:kwin_input>"
                            VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
 vellomar_warnings(kwin_reader_session_test)
 vellomar_add_gtest(kwin_reader_session_test kwin_reader_session_test)
@@ -56,6 +56,6 @@ add_executable(kwin_reader_cost kwin_reader_cost.cpp support/kwin_session.cpp
                support/kwin_session.h)
 target_link_libraries(kwin_reader_cost PRIVATE vellomar_winsys_kwin vellomar_test_support)
 target_compile_definitions(kwin_reader_cost PRIVATE
-                           VELLOMAR_KWIN_POINTER="$<TARGET_FILE:kwin_pointer>"
+                           VELLOMAR_KWIN_INPUT="$<TARGET_FILE:kwin_input>"
                            VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
 vellomar_warnings(kwin_reader_cost)

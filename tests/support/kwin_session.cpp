@@ -173,7 +173,7 @@ bool KWinSession::ReadPointer(int* x, int* y) {
 bool KWinSession::MovePointer(int x, int y) {
     const std::optional<int> status =
         Process(
-            Process::Options{{VELLOMAR_KWIN_POINTER, std::to_string(x), std::to_string(y)}, {}, {}})
+            Process::Options{{VELLOMAR_KWIN_INPUT, std::to_string(x), std::to_string(y)}, {}, {}})
             .Wait(5000ms);
     int px = 0, py = 0;
     return status == 0 && ReadPointer(&px, &py) && px == x && py == y;
