@@ -40,22 +40,31 @@ add_executable(wayland_window support/wayland_window.cpp)
 target_link_libraries(wayland_window PRIVATE Qt6::Widgets)
 vellomar_warnings(wayland_window)
 
-add_executable(kwin_reader_session_test kwin_reader_session_test.cpp support/kwin_session.cpp
-               support/kwin_session.h)
-target_link_libraries(kwin_reader_session_test PRIVATE vellomar_winsys_kwin vellomar_test_support
-                      X11::X11 GTest::gtest_main)
-target_compile_definitions(kwin_reader_session_test PRIVATE
+# The headless KWin, and where its helpers are, for the tests and the benchmarks.
+add_library(vellomar_kwin_session STATIC support/kwin_session.cpp support/kwin_session.h)
+target_link_libraries(vellomar_kwin_session PUBLIC vellomar_test_support)
+target_compile_definitions(vellomar_kwin_session PUBLIC
                            VELLOMAR_KWIN_INPUT="$<TARGET_FILE:kwin_input>"
                            VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
+add_dependencies(vellomar_kwin_session kwin_input wayland_window)
+vellomar_warnings(vellomar_kwin_session)
+
+add_executable(kwin_reader_session_test kwin_reader_session_test.cpp)
+target_link_libraries(kwin_reader_session_test PRIVATE vellomar_winsys_kwin vellomar_kwin_session
+                      X11::X11 GTest::gtest_main)
 vellomar_warnings(kwin_reader_session_test)
 vellomar_add_gtest(kwin_reader_session_test kwin_reader_session_test)
 set_tests_properties(kwin_reader_session_test PROPERTIES LABELS kwin)
 
+# The real velmo under the headless KWin, with a native window and X11 windows.
+add_executable(velmo_kwin_test e2e/velmo_kwin_test.cpp)
+target_link_libraries(velmo_kwin_test PRIVATE vellomar_kwin_session vellomar_velmo_session
+                      X11::X11 GTest::gtest_main)
+vellomar_warnings(velmo_kwin_test)
+vellomar_add_gtest(velmo_kwin_test velmo_kwin_test)
+set_tests_properties(velmo_kwin_test PROPERTIES LABELS kwin)
+
 # What the reader costs at rest, push against poll (run by hand; see docs/kwin-notes.md).
-add_executable(kwin_reader_cost kwin_reader_cost.cpp support/kwin_session.cpp
-               support/kwin_session.h)
-target_link_libraries(kwin_reader_cost PRIVATE vellomar_winsys_kwin vellomar_test_support)
-target_compile_definitions(kwin_reader_cost PRIVATE
-                           VELLOMAR_KWIN_INPUT="$<TARGET_FILE:kwin_input>"
-                           VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>")
+add_executable(kwin_reader_cost kwin_reader_cost.cpp)
+target_link_libraries(kwin_reader_cost PRIVATE vellomar_winsys_kwin vellomar_kwin_session)
 vellomar_warnings(kwin_reader_cost)

@@ -25,13 +25,6 @@ bool Spin(const std::function<bool()>& ready) {
         10000ms);
 }
 
-bool ScriptLoaded(const QString& name) {
-    return RunForOutput({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin",
-                         "/Scripting", "org.kde.kwin.Scripting.isScriptLoaded",
-                         "string:" + name.toStdString()})
-               .find("boolean true") != std::string::npos;
-}
-
 TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     std::string error;
     std::unique_ptr<KWinSession> session = KWinSession::Start(&error);
@@ -61,7 +54,7 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
 
     std::unique_ptr<KWinReader> reader = KWinReader::Start(KWinReader::Mode::Push, &error);
     ASSERT_NE(reader, nullptr) << error;
-    EXPECT_TRUE(ScriptLoaded(reader->script_name()));
+    EXPECT_TRUE(session->ScriptLoaded(reader->script_name().toStdString()));
 
     auto placed = [&](const std::string& title, int x) {
         return Spin([&] { return session->PlaceWindow(title, x, 100, 300, 200); }) &&
@@ -91,7 +84,7 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
 
     const QString script = reader->script_name();
     reader.reset();
-    EXPECT_FALSE(ScriptLoaded(script));
+    EXPECT_FALSE(session->ScriptLoaded(script.toStdString()));
     XCloseDisplay(display);
 }
 

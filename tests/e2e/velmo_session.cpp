@@ -24,7 +24,10 @@ std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env,
     std::filesystem::create_directories(VELMO_OUTPUT_DIR);
     std::vector<std::string> argv{VELMO_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Process>(Process::Options{argv, env, VELMO_OUTPUT_DIR});
+    // On X as on an X desktop, whatever session runs the tests, unless `env` says otherwise.
+    std::vector<std::string> full_env = {"WAYLAND_DISPLAY="};
+    full_env.insert(full_env.end(), env.begin(), env.end());
+    return std::make_unique<Process>(Process::Options{argv, full_env, VELMO_OUTPUT_DIR});
 }
 
 namespace {
@@ -42,13 +45,12 @@ XWindow InnermostAtPointer(Display* display) {
     return under == root ? 0 : under;
 }
 
-// The TargetWindow that velmo's trace last gave; 0 before the first.
+}  // namespace
+
 XWindow TracedTarget(const std::string& output) {
     const std::size_t at = output.rfind("TargetWindow 0x");
     return at == std::string::npos ? 0 : std::stoul(output.substr(at + 13), nullptr, 16);
 }
-
-}  // namespace
 
 std::unique_ptr<VelmoSession> VelmoSession::Start(
     const XSession::Options& options, std::string* error, const std::vector<std::string>& env,

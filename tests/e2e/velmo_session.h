@@ -27,10 +27,13 @@ struct XRect {
 // A control's rectangle in Form1's client area at `dpi`, as the layout gives it.
 XRect LayoutRect(const layout::Control& control, int dpi);
 
-// A new velmo process with `env` added to the environment and `args` on its command line, its
-// output kept for the test.
+// A new velmo process with `env` added to the environment (which has no WAYLAND_DISPLAY unless
+// `env` gives one) and `args` on its command line, its output kept for the test.
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {},
                                     const std::vector<std::string>& args = {});
+
+// The TargetWindow that velmo's trace (VELLOMAR_TRACE_TARGET) last gave; 0 before the first.
+XWindow TracedTarget(const std::string& output);
 
 class VelmoSession {
   public:

@@ -11,6 +11,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Every window, and the active one, on KWin 6 and 5.27.
+const std::string kWindows =
+    "(workspace.windowList ? workspace.windowList() : workspace.clientList())";
+const std::string kActive = "(workspace.activeWindow || workspace.activeClient)";
+
 std::string DBusSend(const std::vector<std::string>& call) {
     std::vector<std::string> argv = {"dbus-send", "--session", "--print-reply",
                                      "--reply-timeout=3000"};
@@ -140,34 +145,75 @@ bool KWinSession::RunScript(const std::string& text) {
 
 bool KWinSession::PlaceWindow(const std::string& caption, int x, int y, int width, int height) {
     std::ostringstream script;
-    script << "var list = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
-           << "for (var i = 0; i < list.length; ++i) {\n"
-           << "  if (list[i].caption === " << '"' << caption << '"' << ") {\n"
-           << "    list[i].frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
-           << ", height: " << height << "};\n"
-           << "    break;\n  }\n}\n";
-    return RunScript(script.str());
+    script << "(function () { var list = " << kWindows << ";"
+           << " for (var i = 0; i < list.length; ++i) {"
+           << " if (list[i].caption === " << '"' << caption << '"' << ") {"
+           << " list[i].frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
+           << ", height: " << height << "}; return 'placed'; } } return 'none'; })()";
+    return Evaluate(script.str()) == "placed";
 }
 
-bool KWinSession::ReadPointer(int* x, int* y) {
-    const std::string marker = "test-pointer-" + std::to_string(scripts_ + 1) + " ";
-    if (!RunScript("print('" + marker +
-                   "' + workspace.cursorPos.x + ' ' + workspace.cursorPos.y);")) {
-        return false;
+std::optional<std::string> KWinSession::Evaluate(const std::string& expression) {
+    const std::string marker = "test-value-" + std::to_string(scripts_ + 1) + " ";
+    if (!RunScript("print('" + marker + "' + (" + expression + "));")) {
+        return std::nullopt;
     }
-    std::string line;
+    std::string value;
     const bool found = WaitUntil(
         [&] {
             const std::string err = kwin_->Stderr();
             const auto at = err.rfind(marker);
-            if (at == std::string::npos) {
+            const auto end = err.find('\n', at);
+            if (at == std::string::npos || end == std::string::npos) {
                 return false;
             }
-            line = err.substr(at + marker.size());
+            value = err.substr(at + marker.size(), end - at - marker.size());
             return true;
         },
         2000ms);
-    return found && std::sscanf(line.c_str(), "%d %d", x, y) == 2;
+    return found ? std::optional<std::string>(value) : std::nullopt;
+}
+
+bool KWinSession::ReadPointer(int* x, int* y) {
+    const std::optional<std::string> pointer =
+        Evaluate("workspace.cursorPos.x + ' ' + workspace.cursorPos.y");
+    return pointer && std::sscanf(pointer->c_str(), "%d %d", x, y) == 2;
+}
+
+std::string KWinSession::CaptionOf(pid_t pid) {
+    return Evaluate("(function () { var list = " + kWindows + ", found = [];" +
+                    " for (var i = 0; i < list.length; ++i) { if (list[i].pid === " +
+                    std::to_string(pid) + ") { found.push(list[i].caption); } }" +
+                    " return found.join('|'); })()")
+        .value_or("");
+}
+
+bool KWinSession::Activate(pid_t pid) {
+    return RunScript("var list = " + kWindows +
+                     ";\n"
+                     "for (var i = 0; i < list.length; ++i) {\n"
+                     "  if (list[i].pid === " +
+                     std::to_string(pid) +
+                     ") {\n"
+                     "    if ('activeWindow' in workspace) { workspace.activeWindow = list[i]; }\n"
+                     "    else { workspace.activeClient = list[i]; }\n"
+                     "  }\n"
+                     "}\n") &&
+           WaitUntil([&] { return Evaluate(kActive + ".pid") == std::to_string(pid); }, 3000ms);
+}
+
+bool KWinSession::ScriptLoaded(const std::string& name) {
+    return DBusSend({"--dest=org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting.isScriptLoaded",
+                     "string:" + name})
+               .find("boolean true") != std::string::npos;
+}
+
+bool KWinSession::PressKeys(const std::vector<int>& codes) {
+    std::vector<std::string> argv = {VELLOMAR_KWIN_INPUT, "key"};
+    for (const int code : codes) {
+        argv.push_back(std::to_string(code));
+    }
+    return Process(Process::Options{argv, {}, {}}).Wait(5000ms) == 0;
 }
 
 bool KWinSession::MovePointer(int x, int y) {

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/support/process.h"
 
@@ -23,13 +25,26 @@ class KWinSession {
 
     // Loads a one-shot KWin script, runs it and unloads it again; false if KWin refused it.
     bool RunScript(const std::string& text);
-    // Gives the first window with this caption the frame x, y, width, height.
+    // Gives the first window with this caption the frame x, y, width, height; false if there
+    // is none.
     bool PlaceWindow(const std::string& caption, int x, int y, int width, int height);
     // Moves the pointer through KWin's fake-input protocol and waits until KWin reports it
     // there; false if it did not get there.
     bool MovePointer(int x, int y);
-    // The pointer as KWin's scripting reports it, through a one-shot script.
+    // Presses the keys (Linux input codes: 1 Escape, 28 Enter, 42 left Shift) in order, then
+    // releases them in reverse, through the fake-input protocol.
+    bool PressKeys(const std::vector<int>& codes);
+    // The value of a JavaScript expression in KWin's scripting, as text, through a one-shot
+    // script; nothing if KWin refused it.
+    std::optional<std::string> Evaluate(const std::string& expression);
+    // The pointer as KWin's scripting reports it.
     bool ReadPointer(int* x, int* y);
+    // The captions KWin shows for the windows of process `pid`, joined by "|".
+    std::string CaptionOf(pid_t pid);
+    // Activates the window of process `pid`, which then takes the keys, and waits until it is.
+    bool Activate(pid_t pid);
+    // Whether a script of this name is loaded in KWin.
+    bool ScriptLoaded(const std::string& name);
 
   private:
     KWinSession() = default;

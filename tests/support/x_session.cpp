@@ -214,25 +214,7 @@ void XSession::Click(unsigned int button) {
 
 XWindow XSession::CreateClient(int x, int y, int width, int height, const std::string& title) {
     Display* d = display_;
-    XSetWindowAttributes attributes{};
-    attributes.background_pixel = WhitePixel(d, DefaultScreen(d));
-    const Window w =
-        XCreateWindow(d, root(), x, y, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                      0, CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &attributes);
-    // Ask the window manager to keep the requested position.
-    XSizeHints hints{};
-    hints.flags = USPosition | PPosition;
-    hints.x = x;
-    hints.y = y;
-    XSetWMNormalHints(d, w, &hints);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(title.data());
-    const int length = static_cast<int>(title.size());
-    XChangeProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False),
-                    XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace, bytes, length);
-    XChangeProperty(d, w, XA_WM_NAME, XInternAtom(d, "UTF8_STRING", False), 8, PropModeReplace,
-                    bytes, length);
-    XMapWindow(d, w);
-    XSync(d, False);
+    const XWindow w = CreateTitledWindow(d, x, y, width, height, title);
     if (window_manager_) {
         const bool extents =
             kind_ == WindowManager::Openbox || kind_ == WindowManager::OpenboxFollowMouse;

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -214,4 +215,33 @@ XWindow FrameWindow(Display* display, XWindow window) {
     }
     XFree(children);
     return w;
+}
+
+XWindow CreateTitledWindow(Display* d, int x, int y, int width, int height,
+                           const std::string& title) {
+    XSetWindowAttributes attributes{};
+    attributes.background_pixel = WhitePixel(d, DefaultScreen(d));
+    const Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                                   static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                                   CopyFromParent, CWBackPixel, &attributes);
+    // Ask the window manager to keep the requested position.
+    XSizeHints hints{};
+    hints.flags = USPosition | PPosition;
+    hints.x = x;
+    hints.y = y;
+    XSetWMNormalHints(d, w, &hints);
+    SetTitle(d, w, title);
+    XMapWindow(d, w);
+    XSync(d, False);
+    return w;
+}
+
+void SetTitle(Display* d, XWindow window, const std::string& title) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(title.data());
+    const int length = static_cast<int>(title.size());
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    XChangeProperty(d, window, XInternAtom(d, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
+                    bytes, length);
+    XChangeProperty(d, window, XA_WM_NAME, utf8, 8, PropModeReplace, bytes, length);
+    XFlush(d);
 }

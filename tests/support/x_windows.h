@@ -52,6 +52,12 @@ std::vector<long> Property32(Display* display, XWindow window, const char* name)
 // The names of the atoms in an ATOM property such as _NET_WM_STATE.
 std::vector<std::string> AtomNames(Display* display, XWindow window, const char* name);
 
+// A plain top-level window at x, y (asked to stay there) titled `title`, mapped.
+XWindow CreateTitledWindow(Display* display, int x, int y, int width, int height,
+                           const std::string& title);
+// Sets _NET_WM_NAME and WM_NAME to `title` (UTF-8), as an application names its window.
+void SetTitle(Display* display, XWindow window, const std::string& title);
+
 // The children of `window`, bottom to top; empty if it is gone.
 std::vector<XWindow> ChildWindows(Display* display, XWindow window);
 

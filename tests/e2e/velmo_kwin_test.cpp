@@ -1,0 +1,343 @@
+// The real velmo on a headless KWin with Xwayland, as on Plasma's Wayland session: native
+// Wayland windows and X11 windows of the test's own, the pointer and the keys driven through
+// KWin's fake input as a user's devices would, velmo watched from outside. Then two velmo side
+// by side, and the scripts of velmo processes that were killed.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <map>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "tests/e2e/velmo_session.h"
+#include "tests/support/kwin_session.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Linux input codes, as KWin's fake input takes them.
+constexpr int kEscape = 1;
+constexpr int kEnter = 28;
+constexpr int kShift = 42;
+// velmo's native handles start above the 29 bits of X window ids.
+constexpr XWindow kFirstNativeHandle = 0x20000000;
+
+enum class Where { Native, LongNative, Alpha, Bravo, Nowhere };
+
+// Titles, and where each window lies: clear of Form1, which KWin puts near the top left.
+const std::map<Where, std::string> kTitles = {
+    {Where::Native, "native ✓ 窓"},
+    // Longer than the 99 bytes velmo reads of a title at each tick.
+    {Where::LongNative, "long " +
+                            [] {
+                                std::string s;
+                                for (int i = 0; i < 40; ++i) {
+                                    s += "長";
+                                }
+                                return s;
+                            }()},
+    {Where::Alpha, "x11 alpha"},
+    {Where::Bravo, "x11 bravo"},
+};
+const std::map<Where, std::pair<int, int>> kOrigins = {{Where::Native, {600, 100}},
+                                                       {Where::LongNative, {950, 100}},
+                                                       {Where::Alpha, {600, 450}},
+                                                       {Where::Bravo, {950, 450}}};
+constexpr int kWidth = 300;
+constexpr int kHeight = 250;
+
+std::pair<int, int> PointOver(Where where) {
+    if (where == Where::Nowhere) {
+        return {1200, 1000};
+    }
+    const auto [x, y] = kOrigins.at(where);
+    return {x + kWidth / 2, y + kHeight / 2};
+}
+
+bool IsNative(Where where) {
+    return where == Where::Native || where == Where::LongNative;
+}
+
+// The top of Form1 above Label2, where only Label1 is painted, as pixels.
+std::vector<unsigned long> Label1Pixels(Display* d, XWindow form) {
+    const XRect label2 = LayoutRect(layout::kLabel2, 96);
+    XErrorTrap trap(d);
+    XWindowAttributes a{};
+    XGetWindowAttributes(d, form, &a);
+    XImage* image = XGetImage(d, form, 0, 0, static_cast<unsigned>(a.width),
+                              static_cast<unsigned>(label2.y), AllPlanes, ZPixmap);
+    std::vector<unsigned long> pixels;
+    if (image == nullptr) {
+        return pixels;
+    }
+    for (int y = 0; y < image->height; ++y) {
+        for (int x = 0; x < image->width; ++x) {
+            pixels.push_back(XGetPixel(image, x, y));
+        }
+    }
+    XDestroyImage(image);
+    return pixels;
+}
+
+// One KWin for the whole suite, with its windows and one velmo.
+class Plasma : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        kwin_ = KWinSession::Start(&error).release();
+        if (kwin_ == nullptr) {
+            skipped_ = new std::string(error);
+            return;
+        }
+        display_ = XOpenDisplay(nullptr);
+        for (const auto& [where, title] : kTitles) {
+            const auto [x, y] = kOrigins.at(where);
+            if (IsNative(where)) {
+                natives_[where] = new Process(Process::Options{
+                    {VELLOMAR_WAYLAND_WINDOW, title}, {"QT_QPA_PLATFORM=wayland"}, {}});
+            } else {
+                x11_[where] = CreateTitledWindow(display_, x, y, kWidth, kHeight, title);
+            }
+            WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s);
+        }
+        velmo_ = StartKWinVelmo().release();
+    }
+    // Each suite has a KWin of its own.
+    static void TearDownTestSuite() {
+        delete std::exchange(velmo_, nullptr);
+        for (auto& [where, process] : natives_) {
+            delete process;
+        }
+        natives_.clear();
+        x11_.clear();
+        if (display_ != nullptr) {
+            XCloseDisplay(std::exchange(display_, nullptr));
+        }
+        delete std::exchange(kwin_, nullptr);
+        delete std::exchange(skipped_, nullptr);
+    }
+    void SetUp() override {
+        if (skipped_ != nullptr) {
+            GTEST_SKIP() << *skipped_;
+        }
+        ASSERT_NE(display_, nullptr);
+        ASSERT_TRUE(velmo_->Running()) << velmo_->Stderr();
+        ASSERT_NE(Form(*velmo_), 0u);
+    }
+
+    // A velmo on the session's Wayland display, tracing its target.
+    static std::unique_ptr<Process> StartKWinVelmo() {
+        auto velmo = StartVelmo({"WAYLAND_DISPLAY=" + std::string(std::getenv("WAYLAND_DISPLAY")),
+                                 "VELLOMAR_TRACE_TARGET=1"});
+        WaitUntil([&] { return !velmo->Running() || Form(*velmo) != 0; }, 15s);
+        return velmo;
+    }
+    static XWindow Form(Process& velmo) { return FindClientOf(display_, velmo.pid()); }
+
+    // Rests the pointer over `where` and waits until `velmo` has made the window there its
+    // target; false if it did not within 5 s.
+    static bool RestOver(Where where, Process& velmo = *velmo_) {
+        const auto [x, y] = PointOver(where);
+        if (!kwin_->MovePointer(x, y)) {
+            return false;
+        }
+        return WaitUntil(
+            [&] {
+                const XWindow target = TracedTarget(velmo.Stderr());
+                return IsNative(where)           ? target >= kFirstNativeHandle
+                       : where == Where::Nowhere ? target == 0
+                                                 : target == x11_.at(where);
+            },
+            5s);
+    }
+
+    static std::string Title(Where where) {
+        if (IsNative(where)) {
+            return kwin_->CaptionOf(natives_.at(where)->pid());
+        }
+        return ReadProperty(display_, x11_.at(where), "_NET_WM_NAME").data;
+    }
+
+    static KWinSession* kwin_;
+    static std::string* skipped_;
+    static Display* display_;
+    static std::map<Where, Process*> natives_;
+    static std::map<Where, XWindow> x11_;
+    static Process* velmo_;
+};
+KWinSession* Plasma::kwin_ = nullptr;
+std::string* Plasma::skipped_ = nullptr;
+Display* Plasma::display_ = nullptr;
+std::map<Where, Process*> Plasma::natives_;
+std::map<Where, XWindow> Plasma::x11_;
+Process* Plasma::velmo_ = nullptr;
+
+// ---- Capturing, writing and keeping, over native and X11 windows ------------------------------
+
+struct Step {
+    Where where;
+    std::vector<int> keys;  // pressed together; empty: the application sets its own title
+};
+
+struct UseCase {
+    const char* name;
+    std::vector<Step> steps;
+    std::map<Where, std::string> expected;  // titles that change; every other one stays
+};
+
+void PrintTo(const UseCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OnPlasma : public Plasma, public ::testing::WithParamInterface<UseCase> {};
+
+TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
+    const UseCase& row = GetParam();
+    ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
+    // Each X11 window is given back its first title, which also ends keeping it.
+    for (const auto& [where, window] : x11_) {
+        ASSERT_TRUE(RestOver(where));
+        ASSERT_TRUE(kwin_->PressKeys({kShift, kEscape}));
+        SetTitle(display_, window, kTitles.at(where));
+    }
+    for (const Step& step : row.steps) {
+        ASSERT_TRUE(RestOver(step.where)) << "velmo's target: " << TracedTarget(velmo_->Stderr());
+        if (step.keys.empty()) {
+            SetTitle(display_, x11_.at(step.where), "set by the application");
+        } else {
+            ASSERT_TRUE(kwin_->PressKeys(step.keys));
+        }
+    }
+    const auto expected = [&](Where where) {
+        const auto it = row.expected.find(where);
+        return it != row.expected.end() ? it->second : kTitles.at(where);
+    };
+    const auto all_as_expected = [&] {
+        for (const auto& [where, title] : kTitles) {
+            if (Title(where) != expected(where)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    WaitUntil(all_as_expected, 3s);
+    std::this_thread::sleep_for(300ms);
+    for (const auto& [where, title] : kTitles) {
+        EXPECT_EQ(Title(where), expected(where)) << title;
+    }
+    EXPECT_TRUE(velmo_->Running());
+}
+
+std::string CutAtCharacter(const std::string& text, std::size_t max) {
+    std::size_t n = std::min(text.size(), max);
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return text.substr(0, n);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OnPlasma,
+    ::testing::Values(
+        UseCase{"EscapeOverANativeWindowCapturesItsCaption",
+                {{Where::Native, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, kTitles.at(Where::Native)}}},
+        UseCase{"ALongNativeCaptionIsReadUpToACharacterBoundary",
+                {{Where::LongNative, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, CutAtCharacter(kTitles.at(Where::LongNative), 99)}}},
+        UseCase{"EnterWritesAnX11WindowCapturedFromAnother",
+                {{Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        UseCase{"ShiftEnterKeepsAnX11WindowsTitleAgainstTheApplication",
+                {{Where::Bravo, {kEscape}}, {Where::Alpha, {kShift, kEnter}}, {Where::Alpha, {}}},
+                {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        // Neither a write nor a write-and-keep reaches a native window, and velmo runs on.
+        UseCase{"NothingWritesANativeWindow",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Native, {kEnter}},
+                 {Where::Native, {kShift, kEnter}},
+                 {Where::Nowhere, {kEnter}}},
+                {}}),
+    [](const auto& row) { return row.param.name; });
+
+TEST_F(Plasma, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
+    const XWindow form = Form(*velmo_);
+    ASSERT_TRUE(RestOver(Where::Bravo));
+    std::this_thread::sleep_for(200ms);
+    const std::vector<unsigned long> writable = Label1Pixels(display_, form);
+    ASSERT_FALSE(writable.empty());
+    ASSERT_TRUE(RestOver(Where::Native));
+    EXPECT_TRUE(WaitUntil([&] { return Label1Pixels(display_, form) != writable; }, 2s));
+    ASSERT_TRUE(RestOver(Where::Nowhere));
+    EXPECT_TRUE(WaitUntil([&] { return Label1Pixels(display_, form) == writable; }, 2s));
+}
+
+// ---- More than one velmo, and velmo killed ----------------------------------------------------
+
+std::string ScriptOf(const Process& velmo) {
+    return "velmo-kwin-" + std::to_string(velmo.pid());
+}
+
+TEST_F(Plasma, TwoVelmoReadSideBySideAndTheSecondUnloadsItsScriptAtItsEnd) {
+    std::unique_ptr<Process> second = StartKWinVelmo();
+    ASSERT_NE(Form(*second), 0u) << second->Stderr();
+    EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
+    EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*second)));
+    for (const Where where : {Where::Native, Where::Alpha}) {
+        ASSERT_TRUE(RestOver(where, *second));
+        EXPECT_TRUE(RestOver(where, *velmo_));
+    }
+    const std::string script = ScriptOf(*second);
+    second->Stop();
+    EXPECT_EQ(second->Wait(5s), 0) << "SIGTERM ends velmo as closing its window does";
+    EXPECT_FALSE(kwin_->ScriptLoaded(script));
+    EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
+    EXPECT_TRUE(RestOver(Where::Native));
+}
+
+struct KilledCase {
+    const char* name;
+    bool next_velmo;  // another velmo starts; else the pointer moves
+};
+
+class Killed : public Plasma, public ::testing::WithParamInterface<KilledCase> {};
+
+TEST_P(Killed, TheScriptOfAKilledVelmoGoes) {
+    std::unique_ptr<Process> killed = StartKWinVelmo();
+    ASSERT_NE(Form(*killed), 0u) << killed->Stderr();
+    const std::string script = ScriptOf(*killed);
+    ASSERT_TRUE(kwin_->ScriptLoaded(script));
+    killed->Signal(SIGKILL);
+    killed->Wait(5s);
+    ASSERT_TRUE(kwin_->ScriptLoaded(script));
+    std::unique_ptr<Process> next;
+    if (GetParam().next_velmo) {
+        next = StartKWinVelmo();
+        ASSERT_NE(Form(*next), 0u) << next->Stderr();
+    } else {
+        // The script notices that its reports go unanswered.
+        WaitUntil(
+            [&] {
+                for (const Where where : {Where::Alpha, Where::Bravo}) {
+                    const auto [x, y] = PointOver(where);
+                    kwin_->MovePointer(x, y);
+                }
+                return !kwin_->ScriptLoaded(script);
+            },
+            10s);
+    }
+    EXPECT_FALSE(kwin_->ScriptLoaded(script));
+    EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Killed,
+                         ::testing::Values(KilledCase{"WhenThePointerMoves", false},
+                                           KilledCase{"WhenTheNextVelmoStarts", true}),
+                         [](const auto& row) { return row.param.name; });
+
+}  // namespace
