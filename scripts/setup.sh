@@ -17,11 +17,14 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   libx11-dev libx11-xcb-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
-# Both Windows builds, and 64-bit Wine to run the x86-64 one on every machine.
+# Both Windows builds, and 64-bit Wine to run the x86-64 one on every machine; and a headless
+# KWin with Xwayland, a native Wayland window and KWin's fake-input protocol for the KWin tests.
 test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 fonts-wine locales clang libclang-rt-14-dev)
+  wine wine64 fonts-wine locales clang libclang-rt-14-dev
+  kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev libwayland-bin
+  dbus-daemon dbus-bin)
 # 32-bit Wine, only where the machine can execute i386 code at all.
 wine32_pkgs=(wine32:i386)
 

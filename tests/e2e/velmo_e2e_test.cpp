@@ -649,6 +649,15 @@ TEST_P(Life, EndsWithTheRightStatusAndSaysWhyWhenItCannotStart) {
         ASSERT_NE(session, nullptr) << error;
         AskWindowManager(session->x().display(), session->form(), "_NET_CLOSE_WINDOW");
         EXPECT_EQ(session->velmo().Wait(5s), row.status);
+        // Its own one line, whatever Qt may add.
+        const std::string said = session->velmo().Stderr();
+        std::size_t lines = 0;
+        for (auto at = said.find("velmo:"); at != std::string::npos;
+             at = said.find("velmo:", at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 1u) << said;
+        EXPECT_NE(said.find(row.says), std::string::npos) << said;
         return;
     }
     auto velmo = StartVelmo(row.env, row.args);
@@ -664,11 +673,15 @@ TEST_P(Life, EndsWithTheRightStatusAndSaysWhyWhenItCannotStart) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Life,
     ::testing::Values(
-        // Asked for Wayland, it still runs on X (XWayland under a Wayland session).
+        // Asked for Wayland, it still runs on X (XWayland under a Wayland session), and says
+        // that without KWin it sees no native window.
         LifeCase{"ClosedThroughTheWindowManager",
-                 {"WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland"},
+                 {"WAYLAND_DISPLAY=wayland-0", "QT_QPA_PLATFORM=wayland",
+                  "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"},
                  true,
-                 0},
+                 0,
+                 {},
+                 "native Wayland windows cannot be seen"},
         LifeCase{"NoDisplay", {"DISPLAY="}, false, 1},
         LifeCase{"DisplayWithNoServer", {"DISPLAY=:65000"}, false, 1},
         LifeCase{"WaylandSessionWithoutX",
