@@ -4,6 +4,7 @@
 // Xvfb with openbox, as the end-to-end tests run it.
 #include <benchmark/benchmark.h>
 
+#include "bench/medians.h"
 #include "tests/e2e/velmo_session.h"
 
 #include <X11/Xlib.h>
@@ -145,16 +146,6 @@ BENCHMARK(RestingOnAWindow)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 
-// The middle of some figures (the mean of the middle two for an even count); 0 for none.
-double Median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const std::size_t half = values.size() / 2;
-    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
 // One program held against the others, and what it and the X server cost in each round.
 struct Contender {
     const char* name;
@@ -203,17 +194,6 @@ void MeasureAlone(XSession& session, Contender& contender, std::chrono::millisec
     contender.process->Signal(SIGSTOP);
     contender.cpu_percent.push_back(100 * cpu / elapsed);
     contender.server_percent.push_back(100 * server_cpu / elapsed);
-}
-
-// Per round, the first figure divided by the second; then their median.
-double MedianRatio(const std::vector<double>& over, const std::vector<double>& under) {
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < over.size() && i < under.size(); ++i) {
-        if (under[i] > 0) {
-            ratios.push_back(over[i] / under[i]);
-        }
-    }
-    return Median(ratios);
 }
 
 // Args: milliseconds each program runs alone in a round, and rounds. In one session, velmo

@@ -6,28 +6,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/support/kwin_session.h"
 #include "winsys/kwin_reader.h"
 
-// The processor time of a process as /proc/<pid>/stat counts it, in milliseconds: unlike the sum
-// over its living threads, it keeps the time of threads that have ended.
 double StatMilliseconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14 || i == 15) {
-            ticks += std::stod(field);
-        }
-    }
-    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return std::chrono::duration<double, std::milli>(ProcessorTimeWithEndedThreads(pid)).count();
 }
 
 int main(int argc, char** argv) {

@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -29,8 +31,8 @@ bool KWinOnBus() {
                .find("boolean true") != std::string::npos;
 }
 
-// The display of the Xwayland that KWin started: its child's first argument.
-std::string XwaylandDisplay(pid_t kwin) {
+// The Xwayland that KWin started, and its display: its first argument; a pid of 0 until then.
+std::pair<pid_t, std::string> Xwayland(pid_t kwin) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream stat(entry.path() / "stat");
         std::string pid, comm, state;
@@ -42,9 +44,9 @@ std::string XwaylandDisplay(pid_t kwin) {
         std::string program, display;
         std::getline(cmdline, program, '\0');
         std::getline(cmdline, display, '\0');
-        return display;
+        return {static_cast<pid_t>(std::stol(pid)), display};
     }
-    return {};
+    return {0, {}};
 }
 
 }  // namespace
@@ -97,8 +99,12 @@ std::unique_ptr<KWinSession> KWinSession::Start(std::string* error) {
         *error = "KWin did not appear on its bus: " + s->kwin_->Stderr();
         return nullptr;
     }
-    if (!WaitUntil([&] { return !(s->display_name_ = XwaylandDisplay(s->kwin_->pid())).empty(); },
-                   15000ms)) {
+    if (!WaitUntil(
+            [&] {
+                std::tie(s->xwayland_pid_, s->display_name_) = Xwayland(s->kwin_->pid());
+                return !s->display_name_.empty();
+            },
+            15000ms)) {
         *error = "KWin started no Xwayland";
         return nullptr;
     }

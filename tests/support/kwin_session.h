@@ -22,6 +22,7 @@ class KWinSession {
 
     Process& kwin() { return *kwin_; }
     const std::string& display_name() const { return display_name_; }  // Xwayland's, ":N"
+    pid_t xwayland_pid() const { return xwayland_pid_; }
 
     // Loads a one-shot KWin script, runs it and unloads it again; false if KWin refused it.
     bool RunScript(const std::string& text);
@@ -53,5 +54,6 @@ class KWinSession {
     std::unique_ptr<Process> bus_;
     std::unique_ptr<Process> kwin_;
     std::string display_name_;
+    pid_t xwayland_pid_ = 0;
     int scripts_ = 0;
 };

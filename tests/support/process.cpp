@@ -175,6 +175,26 @@ std::chrono::nanoseconds ProcessorTime(pid_t pid) {
     return std::chrono::nanoseconds(nanoseconds);
 }
 
+std::chrono::nanoseconds ProcessorTimeWithEndedThreads(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t after_name = line.rfind(')');
+    if (after_name == std::string::npos) {
+        return {};
+    }
+    // From the state on, fields 3 to 15 of which 14 and 15 are the user and system time.
+    std::istringstream fields(line.substr(after_name + 2));
+    std::string field;
+    long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stoll(field);
+        }
+    }
+    return std::chrono::nanoseconds(ticks * 1'000'000'000LL / sysconf(_SC_CLK_TCK));
+}
+
 long ResidentKiB(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {

@@ -50,6 +50,9 @@ std::string RunForOutput(const std::vector<std::string>& argv);
 // counts it, in nanoseconds (the clock ticks of /proc/<pid>/stat are too coarse to tell a
 // fraction of a per cent over half a minute); zero if there is no such process.
 std::chrono::nanoseconds ProcessorTime(pid_t pid);
+// The same as /proc/<pid>/stat counts it: in clock ticks (10 ms), but with the time of threads
+// that have ended, which a process with a pool of threads needs over a long stretch.
+std::chrono::nanoseconds ProcessorTimeWithEndedThreads(pid_t pid);
 
 // A field of /proc/<pid>/status in KiB: VmRSS, the resident memory, or a part of it (RssAnon,
 // RssFile); -1 if there is no such process or field.
