@@ -77,6 +77,18 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     ASSERT_TRUE(session->MovePointer(1200, 1000));
     EXPECT_TRUE(Spin([&] { return reader->state().under() == nullptr; }));
 
+    // A second window of the same caption, which KWin shows as "caption <2>", reads as the
+    // caption its application set.
+    Process twin(
+        Process::Options{{VELLOMAR_WAYLAND_WINDOW, native_title}, {"QT_QPA_PLATFORM=wayland"}, {}});
+    ASSERT_TRUE(Spin([&] { return session->PlaceWindowOf(twin.pid(), 900, 400, 300, 200); }));
+    EXPECT_NE(session->CaptionOf(twin.pid()), native_title);
+    ASSERT_TRUE(session->MovePointer(1050, 500));
+    EXPECT_TRUE(Spin([&] {
+        const KWinWindow* w = reader->state().under();
+        return w != nullptr && w->id != native_window.id && w->caption == native_title;
+    }));
+
     // A window that ends is no longer a window, though the pointer is elsewhere.
     EXPECT_TRUE(reader->IsWindow(native_window.id));
     native.Stop();

@@ -150,11 +150,19 @@ bool KWinSession::RunScript(const std::string& text) {
 }
 
 bool KWinSession::PlaceWindow(const std::string& caption, int x, int y, int width, int height) {
+    return Place("w.caption === \"" + caption + "\"", x, y, width, height);
+}
+
+bool KWinSession::PlaceWindowOf(pid_t pid, int x, int y, int width, int height) {
+    return Place("w.pid === " + std::to_string(pid), x, y, width, height);
+}
+
+bool KWinSession::Place(const std::string& which, int x, int y, int width, int height) {
     std::ostringstream script;
     script << "(function () { var list = " << kWindows << ";"
-           << " for (var i = 0; i < list.length; ++i) {"
-           << " if (list[i].caption === " << '"' << caption << '"' << ") {"
-           << " list[i].frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
+           << " for (var i = 0; i < list.length; ++i) { var w = list[i];"
+           << " if (" << which << ") {"
+           << " w.frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
            << ", height: " << height << "}; return 'placed'; } } return 'none'; })()";
     return Evaluate(script.str()) == "placed";
 }

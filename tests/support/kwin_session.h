@@ -29,6 +29,8 @@ class KWinSession {
     // Gives the first window with this caption the frame x, y, width, height; false if there
     // is none.
     bool PlaceWindow(const std::string& caption, int x, int y, int width, int height);
+    // The same for the first window of process `pid`.
+    bool PlaceWindowOf(pid_t pid, int x, int y, int width, int height);
     // Moves the pointer through KWin's fake-input protocol and waits until KWin reports it
     // there; false if it did not get there.
     bool MovePointer(int x, int y);
@@ -49,6 +51,8 @@ class KWinSession {
 
   private:
     KWinSession() = default;
+    // Places the first window for which the JavaScript condition `which` on `w` holds.
+    bool Place(const std::string& which, int x, int y, int width, int height);
 
     std::filesystem::path dir_;  // the runtime directory, the copied binary, the scripts
     std::unique_ptr<Process> bus_;
