@@ -63,8 +63,3 @@ target_link_libraries(velmo_kwin_test PRIVATE vellomar_kwin_session vellomar_vel
 vellomar_warnings(velmo_kwin_test)
 vellomar_add_gtest(velmo_kwin_test velmo_kwin_test)
 set_tests_properties(velmo_kwin_test PROPERTIES LABELS kwin)
-
-# What the reader costs at rest, push against poll (run by hand; see docs/kwin-notes.md).
-add_executable(kwin_reader_cost kwin_reader_cost.cpp)
-target_link_libraries(kwin_reader_cost PRIVATE vellomar_winsys_kwin vellomar_kwin_session)
-vellomar_warnings(kwin_reader_cost)
