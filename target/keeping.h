@@ -307,9 +307,8 @@ class KeptTitles final : public WindowSystem, public TitleKeeping {
         if (!store_.TitleOfText(text, &title)) {
             return 0;
         }
-        const bool written = keeper_.Write(window, std::move(title), [&] {
-            return windows_.SetWindowTextA(window, text) != 0;
-        });
+        const bool written = keeper_.Write(
+            window, std::move(title), [&] { return windows_.SetWindowTextA(window, text) != 0; });
         return written ? 1 : 0;
     }
     BOOL UpdateWindow(HWND window) override { return windows_.UpdateWindow(window); }
