@@ -159,13 +159,24 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
 
 // --- A vanished target, mouse clicks, Tab ---------------------------------------------------
 
-const std::wstring kLabel1 = L"ターゲットウインドウ";
-// Wine draws the face with IPA's P Gothic, which has no pin: the mark is in words.
-const std::wstring kLabel1Kept = kLabel1 + L" [keep]";
+// Label1 as Form1 painted it at the start, when no title was kept.
+FormProbeAnswer g_label1_at_start{};
 
-std::wstring Label1(const Velmo& velmo) {
+// Label1 as Form1 paints it now, told by its pixels: as at the start, or with more ink, which
+// is the mark of a kept title.
+const std::string kLabel1 = "Label1 as at the start";
+const std::string kLabel1Kept = "Label1 with the mark of keeping";
+
+std::string Label1(const Velmo& velmo) {
     FormProbeAnswer seen{};
-    return velmo.Read(velmo.Form1(), &seen) ? std::wstring(seen.label1) : L"(no answer)";
+    if (!velmo.Read(velmo.Form1(), &seen)) {
+        return "(no answer)";
+    }
+    if (seen.label1_hash == g_label1_at_start.label1_hash) {
+        return kLabel1;
+    }
+    return seen.label1_ink > g_label1_at_start.label1_ink ? kLabel1Kept
+                                                          : "Label1 painted otherwise";
 }
 
 void CheckEdges(Report& report, Velmo& velmo) {
@@ -204,6 +215,7 @@ void CheckEdges(Report& report, Velmo& velmo) {
                      Label1(velmo), kLabel1);
     }
 
+    SetText(velmo.Text1(), L"タブ");  // a title of its own: the write button's differs
     for (const auto& [from, first] : {std::pair{"Text1", velmo.Text1()},
                                       std::pair{"the capture button", velmo.CaptureButton()}}) {
         Click(report, velmo, first);
@@ -851,6 +863,8 @@ int wmain(int argc, wchar_t** argv) {
         if (report.Check("Velmo.exe starts and shows Form1", velmo.Form1() != nullptr)) {
             CheckLayout(report, velmo, _wtoi(argv[2]));
             report.Check("Text1 holds the focus at start", velmo.Focus() == velmo.Text1());
+            report.Check("Label1 is painted", velmo.Read(velmo.Form1(), &g_label1_at_start) &&
+                                                  g_label1_at_start.label1_ink > 0);
             WaitFor([&] { return velmo.Trace().size() >= kBoundByTheFirstTick.size(); });
             report.Equal("functions bound by the first tick", velmo.Trace(), kBoundByTheFirstTick);
             CheckTypicalUse(report, velmo);
