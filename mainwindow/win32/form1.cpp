@@ -285,7 +285,7 @@ void Form1::OnPrintClient(HDC dc) {
 void Form1::OnTimer(UINT_PTR id) {
     if (id == kTimer1) {
         Timer1_Timer(windows_, TargetWindow, *this);
-        keeping_.LookAtTitles();
+        events_.Pump();
         ShowKept();
     }
 }
