@@ -86,11 +86,12 @@ class Velmo {
     Velmo& operator=(const Velmo&) = delete;
 
     HWND Form1() const { return form1_; }
-    // Form1's child windows in their stacking order: Text1, then the two Command1 buttons.
+    // Form1's child windows in their stacking order, which is their tab order: the two Command1
+    // buttons, then Text1.
     std::vector<HWND> Children() const;
-    HWND Text1() const { return Child(0); }
-    HWND WriteButton() const { return Child(1); }
-    HWND CaptureButton() const { return Child(2); }
+    HWND WriteButton() const { return Child(0); }
+    HWND CaptureButton() const { return Child(1); }
+    HWND Text1() const { return Child(2); }
     HWND Focus() const;
     bool Running() const;
     // Reads a window's font and Form1's labels inside Velmo.exe, through form_probe.dll, with

@@ -75,10 +75,11 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
         std::wstring caption;
         bool tab_stop;
     };
+    // In their tab order.
     const std::vector<Child> rows = {
-        {"Text1", L"Edit", {120, 1200, 5415, 615}, L"", true},
         {"Command1(0)", L"Button", {120, 2160, 2415, 495}, L"ら・く・が・き", false},
         {"Command1(1)", L"Button", {3240, 2160, 2295, 495}, L"取り込み", false},
+        {"Text1", L"Edit", {120, 1200, 5415, 615}, L"", true},
     };
     const std::vector<HWND> children = velmo.Children();
     report.Equal("Form1 has three child windows", children.size(), rows.size());
