@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mainwindow/layout.h"
+#include "tests/support/typical_uses.h"
 #include "tests/wine/harness.h"
 #include "winsys/user32_text.h"
 
@@ -105,46 +106,37 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
 
 // --- The typical use: capture another window's title, write a new one -------------------
 
-struct Use {
-    const char* name;
-    std::wstring title;     // the target's title before
-    std::wstring captured;  // what the capture key puts into Text1
-    std::wstring typed;     // what the user then types into Text1
-    std::wstring written;   // the target's title after the write key
-};
-
-std::vector<Use> TypicalUses() {
-    // What a character the code page cannot hold (한, é) becomes: the code page's default
-    // character, never a look-alike.
+// A text of the typical uses in UTF-16, where a character the code page cannot hold is the
+// code page's default character, never a look-alike.
+std::wstring Wide(const std::string& utf8) {
     CPINFOEXW code_page{};
     GetCPInfoExW(CP_ACP, 0, &code_page);
     wchar_t default_char = 0;
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(code_page.DefaultChar), 1,
                         &default_char, 1);
-    const std::wstring unheld(1, default_char);
-    return {
-        {"Japanese", L"無題 - メモ帳", L"無題 - メモ帳", L"落書きされた題名", L"落書きされた題名"},
-        {"OutsideCodePage932", L"韓国語: 한", L"韓国語: " + unheld, L"Ｘ한éＹ",
-         L"Ｘ" + unheld + unheld + L"Ｙ"},
-        {"LongTitle", std::wstring(150, L'x'), std::wstring(99, L'x'), std::wstring(3000, L'y'),
-         std::wstring(3000, L'y')},
-        {"Empty", L"題名あり", L"題名あり", L"", L""},
-    };
+    const wchar_t mark = AnsiToWide(kUnheld, CP_UTF8).value_or(L"?")[0];
+    std::wstring text = AnsiToWide(utf8, CP_UTF8).value_or(L"(not UTF-8)");
+    for (auto at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at)) {
+        text.replace(at, IS_HIGH_SURROGATE(text[at + 1]) ? 3 : 2, 1, default_char);
+    }
+    return text;
 }
 
-void CheckUse(Report& report, Velmo& velmo, const Use& row, const std::string& prefix = {}) {
+void CheckUse(Report& report, Velmo& velmo, const TypicalUse& row, const std::string& prefix = {}) {
     const std::string name = prefix + row.name + ": ";
-    TestWindow target(row.title, {700, 150, 1100, 450});
+    const std::wstring captured = Wide(row.captured);
+    const std::wstring written = Wide(row.written);
+    TestWindow target(Wide(row.title), {700, 150, 1100, 450});
     PointAt(report, velmo, target.hwnd());
 
     PressKey(VK_ESCAPE);
-    WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
-    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), row.captured);
+    WaitFor([&] { return Text(velmo.Text1()) == captured; });
+    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), captured);
 
-    SetText(velmo.Text1(), row.typed);
+    SetText(velmo.Text1(), Wide(row.typed));
     PressKey(VK_RETURN);
-    WaitFor([&] { return Text(target.hwnd()) == row.written; });
-    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
+    WaitFor([&] { return Text(target.hwnd()) == written; });
+    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), written);
     report.Check(name + "Form1 keeps the keyboard",
                  velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
 }
@@ -153,7 +145,7 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
     CPINFOEXW code_page{};
     GetCPInfoExW(CP_ACP, 0, &code_page);
     report.Equal("ANSI code page", code_page.CodePage, 932u);
-    for (const Use& row : TypicalUses()) {
+    for (const TypicalUse& row : TypicalUses()) {
         CheckUse(report, velmo, row);
     }
 }
