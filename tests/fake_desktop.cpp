@@ -9,10 +9,6 @@ bool Contains(const RECT& r, LONG x, LONG y) {
     return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
-long long Arg(HWND window) {
-    return static_cast<long long>(static_cast<std::intptr_t>(window));
-}
-
 }  // namespace
 
 HWND FakeDesktop::Create(RECT rect, std::string text, HWND parent, bool visible) {

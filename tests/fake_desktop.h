@@ -2,12 +2,18 @@
 // stacking order, parents and children, text, a pointer, and a log of every call made.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "winsys/window_system.h"
+
+// A handle as the log of calls records it, among the numbers.
+inline long long Arg(HWND window) {
+    return static_cast<long long>(static_cast<std::intptr_t>(window));
+}
 
 class FakeDesktop final : public WindowSystem {
   public:

@@ -8,10 +8,6 @@
 
 namespace {
 
-long long Arg(HWND window) {
-    return static_cast<long long>(static_cast<std::intptr_t>(window));
-}
-
 class FormLoad : public ::testing::TestWithParam<RECT> {};
 
 TEST_P(FormLoad, MakesTheWindowTopmostAndShownWhereItIsWithoutActivatingIt) {

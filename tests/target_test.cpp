@@ -14,10 +14,6 @@ namespace {
 
 using Call = FakeDesktop::Call;
 
-long long Arg(HWND window) {
-    return static_cast<long long>(static_cast<std::intptr_t>(window));
-}
-
 using FakeForm = PlainForm;
 
 // A desktop with one application window and, inside it, a child control.

@@ -285,7 +285,7 @@ void Form1::OnPrintClient(HDC dc) {
 void Form1::OnTimer(UINT_PTR id) {
     if (id == kTimer1) {
         Timer1_Timer(windows_, TargetWindow, *this);
-        keeping_.LookAtTitles();
+        events_.Pump();
         ShowKept();
     }
 }
@@ -325,7 +325,9 @@ void Form1::ShowKept() {
 
 void Form1::CreateControls() {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-    for (const layout::Control& c : layout::kControls) {
+    // Made in the order of their tab indices: the dialog manager tabs in the order of making.
+    for (const layout::Control* in_order : layout::InTabOrder()) {
+        const layout::Control& c = *in_order;
         const wchar_t* window_class = nullptr;
         DWORD style = WS_CHILD | WS_VISIBLE;
         DWORD ex_style = 0;

@@ -6,16 +6,17 @@
 #include <string>
 
 #include "mainwindow/layout.h"
+#include "target/keeping.h"
 #include "target/target.h"
-#include "winsys/user32_title_keeping.h"
+#include "winsys/platform.h"
 #include "winsys/window_system.h"
 
 class Form1 final : public FormTexts {
   public:
-    // The handlers act through `windows`, which is to write through `keeping` for keeping to
-    // see plain writes.
-    Form1(WindowSystem& windows, User32TitleKeeping& keeping)
-        : windows_(windows), keeping_(keeping) {}
+    // The backend's faces: the eight operations (whose plain writes keeping sees), keeping
+    // titles, and the source of events, pumped at each tick.
+    Form1(WindowSystem& windows, TitleKeeping& keeping, EventSource& events)
+        : windows_(windows), keeping_(keeping), events_(events) {}
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -35,12 +36,6 @@ class Form1 final : public FormTexts {
     void SetLabel2Caption(const std::string& caption) override;
     std::optional<std::string> Text1Text() const override;
     void SetText1Text(const std::string& text) override;
-
-    // The window found under the pointer at the latest tick; 0 before the first.
-    HWND TargetWindow = nullptr;
-
-    // What Label1 shows: its caption, followed by a mark while TargetWindow's title is kept.
-    const std::wstring& Label1Caption() const { return label1_; }
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -63,13 +58,16 @@ class Form1 final : public FormTexts {
     RECT ClientPixels(const layout::Control& control) const;
 
     WindowSystem& windows_;
-    User32TitleKeeping& keeping_;
+    TitleKeeping& keeping_;
+    EventSource& events_;
+    // The window found under the pointer at the latest tick; 0 before the first.
+    HWND TargetWindow = nullptr;
     HWND hwnd_ = nullptr;
     HWND text1_ = nullptr;
     HWND last_focus_ = nullptr;  // the control to give the focus back to on activation
     HFONT font_ = nullptr;
     int dpi_ = 96;
-    std::wstring label1_;
+    std::wstring label1_;     // its caption, followed by a mark while TargetWindow's title is kept
     std::wstring kept_mark_;  // a pin where the font has one, else words
     bool target_kept_ = false;
     std::string label2_;  // in the ANSI code page, as the tracker gave it

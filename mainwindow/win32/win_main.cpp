@@ -4,7 +4,8 @@
 
 #include "mainwindow/form_load.h"
 #include "mainwindow/win32/form1.h"
-#include "winsys/user32_title_keeping.h"
+#include "target/keeping.h"
+#include "winsys/user32_title_store.h"
 #include "winsys/user32_window_system.h"
 
 #include <commctrl.h>
@@ -49,9 +50,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     InitCommonControlsEx(&controls);
 
     // The handlers write through keeping, which records the first title and keeps what is
-    // written with Shift+Enter.
-    User32TitleKeeping keeping(windows);
-    Form1 form(keeping, keeping);
+    // written with Shift+Enter, over the store of titles that Form1 pumps at each tick.
+    User32TitleStore store(windows);
+    KeptTitles<std::wstring> kept(windows, store);
+    Form1 form(kept, kept, store);
     if (!form.Create(instance)) {
         WriteToStderr("Velmo: cannot create its window\n");
         return 1;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/velmo_session.h"
+#include "tests/support/typical_uses.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -119,13 +121,15 @@ const std::map<Where, std::string> kForeignTitles = {
 struct Step {
     Where where;
     unsigned long key;  // XK_Return, XK_Escape, or 0 for a click of mouse button 1
+    std::optional<std::string> typed = {};  // instead of the key, typed into the emptied Text1
 };
 
 struct UseCase {
     const char* name;
     const char* typed;  // into an emptied Text1; "\t" is the Tab key
     std::vector<Step> steps;
-    std::map<Where, std::string> expected;  // titles that change; every other one stays
+    std::map<Where, std::string> expected;     // titles that change; every other one stays
+    std::map<Where, std::string> titles = {};  // foreign titles other than the usual ones
 };
 
 void PrintTo(const UseCase& row, std::ostream* out) {
@@ -137,10 +141,12 @@ class UseCases : public Use, public ::testing::WithParamInterface<UseCase> {};
 TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
     const UseCase& row = GetParam();
     XSession& x = velmo_->x();
+    std::map<Where, std::string> titles = row.titles;
+    titles.insert(kForeignTitles.begin(), kForeignTitles.end());
     std::map<Where, XWindow> windows = {
-        {Where::A, x.CreateClient(600, 100, 240, 160, kForeignTitles.at(Where::A))},
-        {Where::B, x.CreateClient(600, 400, 240, 160, kForeignTitles.at(Where::B))},
-        {Where::J, x.CreateClient(900, 100, 240, 160, kForeignTitles.at(Where::J))},
+        {Where::A, x.CreateClient(600, 100, 240, 160, titles.at(Where::A))},
+        {Where::B, x.CreateClient(600, 400, 240, 160, titles.at(Where::B))},
+        {Where::J, x.CreateClient(900, 100, 240, 160, titles.at(Where::J))},
     };
     const std::map<Where, std::pair<int, int>> points = {
         {Where::A, {700, 180}},
@@ -173,14 +179,21 @@ TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
         1s);
     const auto [text1_x, text1_y] = points.at(Where::Text1);
     ASSERT_TRUE(velmo_->ClickToFocus(text1_x, text1_y));
-    // Emptied key by key: Text1 holds fewer than 120 characters here, and a modifier could
-    // reach Qt after the key it modifies.
-    x.TapKey(XK_End);
-    for (int i = 0; i < 120; ++i) {
-        x.TapKey(XK_BackSpace);
-    }
-    velmo_->Type(row.typed);
+    const auto type = [&](const std::string& text) {
+        // Emptied key by key: Text1 holds fewer than 120 characters here, and a modifier could
+        // reach Qt after the key it modifies.
+        x.TapKey(XK_End);
+        for (int i = 0; i < 120; ++i) {
+            x.TapKey(XK_BackSpace);
+        }
+        velmo_->Type(text);
+    };
+    type(row.typed);
     for (const Step& step : row.steps) {
+        if (step.typed) {
+            type(*step.typed);
+            continue;
+        }
         const auto [px, py] = points.at(step.where);
         ASSERT_EQ(velmo_->RestPointer(px, py), "");
         if (step.key == 0) {
@@ -214,17 +227,30 @@ TEST_P(UseCases, KeysAndClicksActOnTheWindowUnderThePointer) {
     XSync(x.display(), False);
 }
 
+// The typical uses shared with Velmo.exe, then `cases`. A has the title, whose capture Enter
+// writes into B before the typed text goes into A; a capture from A, where the pointer stays
+// while the keys are handled, leaves Text1 short again.
+std::vector<UseCase> WithTypicalUses(const std::vector<UseCase>& cases) {
+    std::vector<UseCase> all;
+    for (const TypicalUse& use : TypicalUses()) {
+        all.push_back({use.name,
+                       "",
+                       {{Where::A, XK_Escape},
+                        {Where::B, XK_Return},
+                        {Where::A, 0, use.typed},
+                        {Where::A, XK_Return},
+                        {Where::A, XK_Escape}},
+                       {{Where::A, WithoutUnheldMarks(use.written)},
+                        {Where::B, WithoutUnheldMarks(use.captured)}},
+                       {{Where::A, use.title}}});
+    }
+    all.insert(all.end(), cases.begin(), cases.end());
+    return all;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, UseCases,
-    ::testing::Values(
-        UseCase{"EnterWritesTheTypedTextIntoTheWindowUnderThePointer",
-                "typed title",
-                {{Where::A, XK_Return}},
-                {{Where::A, "typed title"}}},
-        UseCase{"EscapeCapturesATitleThatEnterWritesElsewhereByteForByte",
-                "",
-                {{Where::J, XK_Escape}, {Where::B, XK_Return}},
-                {{Where::B, kForeignTitles.at(Where::J)}}},
+    ::testing::ValuesIn(WithTypicalUses({
         UseCase{
             "TabLeavesTheFocusInText1", "ab\tcd", {{Where::A, XK_Return}}, {{Where::A, "abcd"}}},
         // The click copies the capture button's own caption (its window is then the target) and
@@ -247,7 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
         UseCase{"WritingOverALabelSetsForm1sOwnCaption",
                 "",
                 {{Where::J, XK_Escape}, {Where::Label1, XK_Return}},
-                {{Where::Form1, kForeignTitles.at(Where::J)}}}),
+                {{Where::Form1, kForeignTitles.at(Where::J)}}},
+    })),
     [](const auto& row) { return row.param.name; });
 
 TEST_F(Use, Form1StaysAboveAWindowActivatedAfterIt) {

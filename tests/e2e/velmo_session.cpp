@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <time.h>
 
@@ -168,9 +169,71 @@ bool VelmoSession::ClickToFocus(int x, int y) {
         3s);
 }
 
-void VelmoSession::Type(const std::string& keys) {
-    for (char c : keys) {
-        x_->TapKey(c == '\t' ? XK_Tab : static_cast<unsigned long>(static_cast<unsigned char>(c)));
+namespace {
+
+// The keysym of each character of UTF-8 `text`: the layout's own for a Tab, a blank, lowercase
+// letters and digits, a Unicode keysym for any other.
+std::vector<KeySym> Keysyms(const std::string& text) {
+    std::vector<KeySym> keysyms;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+        KeySym c = length == 1 ? lead : lead & (0x7fu >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3fu);
+        }
+        i += length;
+        const bool plain = c == ' ' || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        keysyms.push_back(c == '\t' ? XK_Tab : plain ? c : 0x01000000 | c);
+    }
+    return keysyms;
+}
+
+// The highest keycode that the layout binds to no symbol; 0 if there is none.
+KeyCode EmptyKeycode(Display* d) {
+    int min = 0;
+    int max = 0;
+    int per_code = 0;
+    XDisplayKeycodes(d, &min, &max);
+    KeySym* layout = XGetKeyboardMapping(d, static_cast<KeyCode>(min), max - min + 1, &per_code);
+    int code = max;
+    while (code > min &&
+           std::any_of(layout + (code - min) * per_code, layout + (code - min + 1) * per_code,
+                       [](KeySym s) { return s != NoSymbol; })) {
+        --code;
+    }
+    XFree(layout);
+    return static_cast<KeyCode>(code > min ? code : 0);
+}
+
+}  // namespace
+
+void VelmoSession::Type(const std::string& text) {
+    Display* d = x_->display();
+    const std::vector<KeySym> keysyms = Keysyms(text);
+    // A character without a key in the layout gets a keycode of its own that the layout leaves
+    // empty, on both levels, as an input method would send it. It keeps it for the session: a
+    // client reads the whole layout afresh when told of a change, so a keycode bound anew
+    // before it has read would give the newer character. Without an empty keycode left, the
+    // character is not typed.
+    for (const KeySym keysym : keysyms) {
+        if ((keysym & 0x01000000) != 0 && bound_keys_.count(keysym) == 0) {
+            KeySym both[2] = {keysym, keysym};
+            if (const KeyCode code = EmptyKeycode(d); code != 0) {
+                XChangeKeyboardMapping(d, code, 2, both, 1);
+                bound_keys_[keysym] = code;
+            }
+        }
+    }
+    for (const KeySym keysym : keysyms) {
+        const auto bound = bound_keys_.find(keysym);
+        const KeyCode code =
+            bound != bound_keys_.end() ? bound->second : XKeysymToKeycode(d, keysym);
+        if (code != 0) {
+            XTestFakeKeyEvent(d, code, True, CurrentTime);
+            XTestFakeKeyEvent(d, code, False, CurrentTime);
+            XSync(d, False);
+        }
     }
     std::this_thread::sleep_for(50ms);
 }

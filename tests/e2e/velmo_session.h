@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -68,8 +69,8 @@ class VelmoSession {
     std::string RestPointer(int x, int y);
     // Clicks there and waits until Form1 holds the keyboard focus.
     bool ClickToFocus(int x, int y);
-    // Types lowercase ASCII letters, digits, blanks and tabs.
-    void Type(const std::string& keys);
+    // Types UTF-8 text, a Tab for "\t", each character as one key of its own.
+    void Type(const std::string& text);
 
   private:
     std::unique_ptr<XSession> x_;
@@ -78,6 +79,7 @@ class VelmoSession {
     std::optional<XErrorTrap> quiet_;
     std::unique_ptr<Process> velmo_;
     XWindow form_ = 0;
+    std::map<unsigned long, unsigned char> bound_keys_;  // keysym to keycode, bound by Type
     std::chrono::steady_clock::time_point shown_at_{};
     int dpi_ = 96;
 };

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "winsys/user32_text.h"
+
 std::string Utf8(const std::wstring& text) {
     const int size = static_cast<int>(text.size());
     std::string out(static_cast<size_t>(size) * 3, '\0');
@@ -251,7 +253,7 @@ HMODULE LoadFormProbe() {
 
 }  // namespace
 
-bool Velmo::Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms) const {
+bool Velmo::Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms, HWND titled) const {
     static const HMODULE probe = LoadFormProbe();
     static const HWND receiver = ProbeAnswerReceiver();
     const auto hook = reinterpret_cast<HOOKPROC>(
@@ -263,7 +265,7 @@ bool Velmo::Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms) const {
     }
     g_probe_answered = false;
     PostMessageW(window, RegisterWindowMessageW(kFormProbeMessage),
-                 reinterpret_cast<WPARAM>(receiver), 0);
+                 reinterpret_cast<WPARAM>(receiver), reinterpret_cast<LPARAM>(titled));
     const bool answered = WaitFor([] { return g_probe_answered; }, timeout_ms);
     UnhookWindowsHookEx(hooked);
     *answer = g_probe_answer;
@@ -364,9 +366,15 @@ void MovePointer(HWND onto) {
 void PointAt(Report& report, const Velmo& velmo, HWND window) {
     MovePointer(window);
     FormProbeAnswer seen{};
-    if (!WaitFor([&] { return velmo.Read(velmo.Form1(), &seen) && seen.target == window; },
-                 10000)) {
-        report.Equal("a tick makes the window under the pointer the target", seen.target, window);
+    if (!WaitFor(
+            [&] {
+                return velmo.Read(velmo.Form1(), &seen, 3000, window) &&
+                       std::string(seen.label2) == seen.title;
+            },
+            10000)) {
+        const auto shown = [](const char* ansi) { return AnsiToWide(ansi, CP_ACP).value_or(L""); };
+        report.Equal("a tick makes the window under the pointer the target: Label2 shows its title",
+                     shown(seen.label2), shown(seen.title));
     }
 }
 

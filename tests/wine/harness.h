@@ -86,17 +86,19 @@ class Velmo {
     Velmo& operator=(const Velmo&) = delete;
 
     HWND Form1() const { return form1_; }
-    // Form1's child windows in their stacking order: Text1, then the two Command1 buttons.
+    // Form1's child windows in their stacking order, which is their tab order: the two Command1
+    // buttons, then Text1.
     std::vector<HWND> Children() const;
-    HWND Text1() const { return Child(0); }
-    HWND WriteButton() const { return Child(1); }
-    HWND CaptureButton() const { return Child(2); }
+    HWND WriteButton() const { return Child(0); }
+    HWND CaptureButton() const { return Child(1); }
+    HWND Text1() const { return Child(2); }
     HWND Focus() const;
     bool Running() const;
-    // Reads a window's font and Form1's TargetWindow inside Velmo.exe, through form_probe.dll,
-    // once Velmo.exe has handled what was posted to it before; false if no answer came within
-    // `timeout_ms`.
-    bool Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms = 3000) const;
+    // Reads a window's font and Form1's labels inside Velmo.exe, through form_probe.dll, with
+    // the title of `titled` as a tick reads it, once Velmo.exe has handled what was posted to it
+    // before; false if no answer came within `timeout_ms`.
+    bool Read(HWND window, FormProbeAnswer* answer, DWORD timeout_ms = 3000,
+              HWND titled = nullptr) const;
     // The trace lines written so far.
     std::vector<std::string> Trace();
     // The processor time Velmo.exe's thread has used so far, user and kernel, in milliseconds.
@@ -219,7 +221,8 @@ class HangingWindow {
 void PressKey(WORD virtual_key, bool shift = false);
 void MovePointer(HWND onto);
 // Moves the pointer onto the window and waits until a tick of Timer1 has made it Form1's
-// TargetWindow; if none has within 10 s, a failed check names the target last read.
+// TargetWindow: Label2 then shows its title, which no other window of the check has. If none
+// has within 10 s, a failed check names what Label2 showed last.
 void PointAt(Report& report, const Velmo& velmo, HWND window);
 // Points at the window, then clicks it with the left button, with Shift held if `shift`.
 void Click(Report& report, const Velmo& velmo, HWND window, bool shift = false);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mainwindow/layout.h"
+#include "tests/support/typical_uses.h"
 #include "tests/wine/harness.h"
 #include "winsys/user32_text.h"
 
@@ -75,10 +76,11 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
         std::wstring caption;
         bool tab_stop;
     };
+    // In their tab order.
     const std::vector<Child> rows = {
-        {"Text1", L"Edit", {120, 1200, 5415, 615}, L"", true},
         {"Command1(0)", L"Button", {120, 2160, 2415, 495}, L"ら・く・が・き", false},
         {"Command1(1)", L"Button", {3240, 2160, 2295, 495}, L"取り込み", false},
+        {"Text1", L"Edit", {120, 1200, 5415, 615}, L"", true},
     };
     const std::vector<HWND> children = velmo.Children();
     report.Equal("Form1 has three child windows", children.size(), rows.size());
@@ -104,46 +106,37 @@ void CheckLayout(Report& report, Velmo& velmo, int dpi) {
 
 // --- The typical use: capture another window's title, write a new one -------------------
 
-struct Use {
-    const char* name;
-    std::wstring title;     // the target's title before
-    std::wstring captured;  // what the capture key puts into Text1
-    std::wstring typed;     // what the user then types into Text1
-    std::wstring written;   // the target's title after the write key
-};
-
-std::vector<Use> TypicalUses() {
-    // What a character the code page cannot hold (한, é) becomes: the code page's default
-    // character, never a look-alike.
+// A text of the typical uses in UTF-16, where a character the code page cannot hold is the
+// code page's default character, never a look-alike.
+std::wstring Wide(const std::string& utf8) {
     CPINFOEXW code_page{};
     GetCPInfoExW(CP_ACP, 0, &code_page);
     wchar_t default_char = 0;
     MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(code_page.DefaultChar), 1,
                         &default_char, 1);
-    const std::wstring unheld(1, default_char);
-    return {
-        {"Japanese", L"無題 - メモ帳", L"無題 - メモ帳", L"落書きされた題名", L"落書きされた題名"},
-        {"OutsideCodePage932", L"韓国語: 한", L"韓国語: " + unheld, L"Ｘ한éＹ",
-         L"Ｘ" + unheld + unheld + L"Ｙ"},
-        {"LongTitle", std::wstring(150, L'x'), std::wstring(99, L'x'), std::wstring(3000, L'y'),
-         std::wstring(3000, L'y')},
-        {"Empty", L"題名あり", L"題名あり", L"", L""},
-    };
+    const wchar_t mark = AnsiToWide(kUnheld, CP_UTF8).value_or(L"?")[0];
+    std::wstring text = AnsiToWide(utf8, CP_UTF8).value_or(L"(not UTF-8)");
+    for (auto at = text.find(mark); at != std::wstring::npos; at = text.find(mark, at)) {
+        text.replace(at, IS_HIGH_SURROGATE(text[at + 1]) ? 3 : 2, 1, default_char);
+    }
+    return text;
 }
 
-void CheckUse(Report& report, Velmo& velmo, const Use& row, const std::string& prefix = {}) {
+void CheckUse(Report& report, Velmo& velmo, const TypicalUse& row, const std::string& prefix = {}) {
     const std::string name = prefix + row.name + ": ";
-    TestWindow target(row.title, {700, 150, 1100, 450});
+    const std::wstring captured = Wide(row.captured);
+    const std::wstring written = Wide(row.written);
+    TestWindow target(Wide(row.title), {700, 150, 1100, 450});
     PointAt(report, velmo, target.hwnd());
 
     PressKey(VK_ESCAPE);
-    WaitFor([&] { return Text(velmo.Text1()) == row.captured; });
-    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), row.captured);
+    WaitFor([&] { return Text(velmo.Text1()) == captured; });
+    report.Equal(name + "Escape captures the title into Text1", Text(velmo.Text1()), captured);
 
-    SetText(velmo.Text1(), row.typed);
+    SetText(velmo.Text1(), Wide(row.typed));
     PressKey(VK_RETURN);
-    WaitFor([&] { return Text(target.hwnd()) == row.written; });
-    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), row.written);
+    WaitFor([&] { return Text(target.hwnd()) == written; });
+    report.Equal(name + "Enter writes Text1 as the title", Text(target.hwnd()), written);
     report.Check(name + "Form1 keeps the keyboard",
                  velmo.Focus() == velmo.Text1() && GetForegroundWindow() == velmo.Form1());
 }
@@ -152,20 +145,31 @@ void CheckTypicalUse(Report& report, Velmo& velmo) {
     CPINFOEXW code_page{};
     GetCPInfoExW(CP_ACP, 0, &code_page);
     report.Equal("ANSI code page", code_page.CodePage, 932u);
-    for (const Use& row : TypicalUses()) {
+    for (const TypicalUse& row : TypicalUses()) {
         CheckUse(report, velmo, row);
     }
 }
 
 // --- A vanished target, mouse clicks, Tab ---------------------------------------------------
 
-const std::wstring kLabel1 = L"ターゲットウインドウ";
-// Wine draws the face with IPA's P Gothic, which has no pin: the mark is in words.
-const std::wstring kLabel1Kept = kLabel1 + L" [keep]";
+// Label1 as Form1 painted it at the start, when no title was kept.
+FormProbeAnswer g_label1_at_start{};
 
-std::wstring Label1(const Velmo& velmo) {
+// Label1 as Form1 paints it now, told by its pixels: as at the start, or with more ink, which
+// is the mark of a kept title.
+const std::string kLabel1 = "Label1 as at the start";
+const std::string kLabel1Kept = "Label1 with the mark of keeping";
+
+std::string Label1(const Velmo& velmo) {
     FormProbeAnswer seen{};
-    return velmo.Read(velmo.Form1(), &seen) ? std::wstring(seen.label1) : L"(no answer)";
+    if (!velmo.Read(velmo.Form1(), &seen)) {
+        return "(no answer)";
+    }
+    if (seen.label1_hash == g_label1_at_start.label1_hash) {
+        return kLabel1;
+    }
+    return seen.label1_ink > g_label1_at_start.label1_ink ? kLabel1Kept
+                                                          : "Label1 painted otherwise";
 }
 
 void CheckEdges(Report& report, Velmo& velmo) {
@@ -204,6 +208,7 @@ void CheckEdges(Report& report, Velmo& velmo) {
                      Label1(velmo), kLabel1);
     }
 
+    SetText(velmo.Text1(), L"タブ");  // a title of its own: the write button's differs
     for (const auto& [from, first] : {std::pair{"Text1", velmo.Text1()},
                                       std::pair{"the capture button", velmo.CaptureButton()}}) {
         Click(report, velmo, first);
@@ -851,6 +856,8 @@ int wmain(int argc, wchar_t** argv) {
         if (report.Check("Velmo.exe starts and shows Form1", velmo.Form1() != nullptr)) {
             CheckLayout(report, velmo, _wtoi(argv[2]));
             report.Check("Text1 holds the focus at start", velmo.Focus() == velmo.Text1());
+            report.Check("Label1 is painted", velmo.Read(velmo.Form1(), &g_label1_at_start) &&
+                                                  g_label1_at_start.label1_ink > 0);
             WaitFor([&] { return velmo.Trace().size() >= kBoundByTheFirstTick.size(); });
             report.Equal("functions bound by the first tick", velmo.Trace(), kBoundByTheFirstTick);
             CheckTypicalUse(report, velmo);

@@ -1,14 +1,15 @@
-#include "winsys/user32_title_keeping.h"
+#include "winsys/user32_title_store.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "winsys/user32_text.h"
 
 namespace {
 
-// Recorded windows that are not looked at anyway, checked for their end at each tick: all 256
-// within a few seconds, for a few calls a tick.
+// Windows listened to for their end only, checked at each tick: all 256 within a few seconds,
+// for a few calls a tick.
 constexpr std::size_t kEndChecksPerTick = 8;
 
 // How long a write of keeping waits for the window to take the title. Another process's window
@@ -19,26 +20,10 @@ constexpr UINT kWriteTimeoutMs = 100;
 
 }  // namespace
 
-BOOL User32TitleKeeping::SetWindowTextA(HWND window, const char* text) {
-    if (text == nullptr || IsOwnWindow(window)) {
-        return windows_.SetWindowTextA(window, text);
+void User32TitleStore::Pump() {
+    if (notices_ == nullptr) {
+        return;
     }
-    BOOL result = FALSE;
-    // A title that cannot be told in UTF-16 is written, but not kept: keeping would write
-    // another.
-    const std::optional<std::wstring> title = AnsiToWide(text, CP_ACP);
-    keeper_.Write(window, title.value_or(std::wstring()), [&] {
-        result = windows_.SetWindowTextA(window, text);
-        if (result == FALSE || !title) {
-            return false;
-        }
-        Saw(window, *title);
-        return true;
-    });
-    return result;
-}
-
-void User32TitleKeeping::LookAtTitles() {
     std::vector<HWND> changed;
     std::vector<HWND> ended;
     for (auto& [window, watch] : watched_) {
@@ -65,22 +50,22 @@ void User32TitleKeeping::LookAtTitles() {
         }
     }
 
-    // The rules tell of what they want to hear through ListeningChanged, which changes
-    // watched_: nothing of it is iterated from here on.
+    // The rules tell through Listen what they want to hear, which changes watched_: nothing of
+    // it is iterated from here on.
     for (const HWND window : ended) {
-        keeper_.OnWindowEnded(window);
+        notices_->OnWindowEnded(window);
         watched_.erase(window);
     }
     for (const HWND window : changed) {
-        keeper_.OnTitleChanged(window);
+        notices_->OnTitleChanged(window);
     }
-    keeper_.AnswerChanges();
+    notices_->AnswerChanges();
 }
 
 // At most kMaxTitleBytes of the title; false when the window has gone (GetWindowTextW answers
 // 0 for an empty title too). Another process's window is not asked: its title is read where the
 // system keeps it, so a window that does not answer holds up nothing.
-bool User32TitleKeeping::Read(HWND window, std::wstring* title) {
+bool User32TitleStore::Read(HWND window, std::wstring* title) {
     if (!windows_.IsWindow(window)) {
         return false;
     }
@@ -91,7 +76,7 @@ bool User32TitleKeeping::Read(HWND window, std::wstring* title) {
     return true;
 }
 
-bool User32TitleKeeping::ReadTitle(HWND window, std::wstring* title) {
+bool User32TitleStore::ReadTitle(HWND window, std::wstring* title) {
     if (!Read(window, title)) {
         return false;
     }
@@ -99,7 +84,7 @@ bool User32TitleKeeping::ReadTitle(HWND window, std::wstring* title) {
     return true;
 }
 
-bool User32TitleKeeping::WriteTitle(HWND window, const std::wstring& title) {
+bool User32TitleStore::WriteTitle(HWND window, const std::wstring& title) {
     // Seen even when the write did not take: the title it left is then a change, answered at
     // the pace until the rules give up.
     Saw(window, title);
@@ -110,22 +95,35 @@ bool User32TitleKeeping::WriteTitle(HWND window, const std::wstring& title) {
            taken != FALSE;
 }
 
-void User32TitleKeeping::ListeningChanged(HWND window) {
-    const auto listening = keeper_.ListeningTo(window);
+bool User32TitleStore::TitleOfText(const char* text, std::wstring* title) {
+    std::optional<std::wstring> wide = AnsiToWide(text, CP_ACP);
+    if (!wide) {
+        return false;
+    }
+    *title = std::move(*wide);
+    return true;
+}
+
+void User32TitleStore::Listen(HWND window, Listening listening) {
     if (!listening.end) {
         watched_.erase(window);
         return;
     }
-    watched_[window].changes = listening.changes;
+    Watch& watch = watched_[window];
+    // Looked at from the title it has now: a plain write went past the store.
+    if (listening.changes && !watch.changes) {
+        Read(window, &watch.seen);
+    }
+    watch.changes = listening.changes;
 }
 
-bool User32TitleKeeping::IsOwnWindow(HWND window) {
+bool User32TitleStore::IsOwnWindow(HWND window) {
     DWORD process = 0;
     windows_.GetWindowThreadProcessId(window, &process);
     return process == GetCurrentProcessId();
 }
 
-void User32TitleKeeping::Saw(HWND window, const std::wstring& title) {
+void User32TitleStore::Saw(HWND window, const std::wstring& title) {
     if (const auto it = watched_.find(window); it != watched_.end()) {
         it->second.seen = title;
     }
