@@ -447,13 +447,23 @@ std::optional<double> TitleWindow::ResetDue() {
     return next;
 }
 
-LRESULT CALLBACK TitleWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+namespace {
+
+// The object a test window was made for, kept in its user data from WM_NCCREATE on; null before.
+template <typename T>
+T* Attached(HWND window, UINT message, LPARAM lparam) {
     if (message == WM_NCCREATE) {
         SetWindowLongPtrW(
             window, GWLP_USERDATA,
             reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
     }
-    auto* self = reinterpret_cast<TitleWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+}  // namespace
+
+LRESULT CALLBACK TitleWindow::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = Attached<TitleWindow>(window, message, lparam);
     // A text sent from another thread is Velmo.exe's; this thread sets its own directly.
     if (message == WM_SETTEXT && self != nullptr && InSendMessage()) {
         ++self->writes_;
@@ -567,12 +577,7 @@ DWORD WINAPI HangingWindow::Run(void* param) {
 
 LRESULT CALLBACK HangingWindow::WindowProc(HWND window, UINT message, WPARAM wparam,
                                            LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        SetWindowLongPtrW(
-            window, GWLP_USERDATA,
-            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<HangingWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = Attached<HangingWindow>(window, message, lparam);
     // A text sent from another thread is Velmo.exe's; the window's own thread sets its own.
     if (message == WM_SETTEXT && self != nullptr && InSendMessage()) {
         InterlockedIncrement(&self->writes_);
