@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need.
-# Usage: scripts/setup.sh [run|test]   (default: test, which is a superset)
+# Installs the Debian packages that building and testing need, on Debian 12 (bookworm) and
+# Debian 13 (trixie), choosing the names that differ by release.
+# Usage: scripts/setup.sh [run|linux-test|test]   (default: test)
+#        scripts/setup.sh list MODE [RELEASE]       (prints the packages of MODE, one a line)
+#   run         building and starting velmo
+#   linux-test  that, and building and running the Linux tests (the Debian 13 root's set)
+#   test        that, the headless KWin, the fuzz targets, both Windows builds and Wine
 #
 # An index that cannot be downloaded (a mirror in the middle of a sync) is only a warning: the
 # update is tried once more, then the packages are installed from what the indexes hold. The one
@@ -8,29 +13,65 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+list=
+if [ "${1:-}" = list ]; then
+    list=1
+    shift
+fi
 mode="${1:-test}"
+release="${2:-$(. /etc/os-release && echo "${VERSION_CODENAME:-}")}"
+case $mode in
+run | linux-test | test) ;;
+*)
+    echo "setup: unknown mode '$mode' (run, linux-test or test)" >&2
+    exit 2
+    ;;
+esac
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
+
+# What differs between the releases: the version of clang whose runtime the fuzz targets link.
+case $release in
+bookworm) clang_version=14 ;;
+trixie) clang_version=19 ;;
+*)
+    clang_version=$(apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9]*\)$/\1/p' | head -n1)
+    if [ -z "$clang_version" ]; then
+        echo "setup: unknown Debian release '$release' (bookworm and trixie are known)" >&2
+        exit 1
+    fi
+    ;;
+esac
 
 build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   libx11-dev libx11-xcb-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
-# Both Windows builds, and 64-bit Wine to run the x86-64 one on every machine; and a headless
-# KWin with Xwayland, a native Wayland window and KWin's fake-input protocol for the KWin tests.
-test_pkgs=(clang-format libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 fonts-wine locales clang libclang-rt-14-dev
-  kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev libwayland-bin
+# The Linux tests and benchmarks: GoogleTest, Google Benchmark, Xvfb with openbox, X clients.
+linux_test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db)
+# A headless KWin with Xwayland, a native Wayland window and KWin's fake-input protocol.
+kwin_pkgs=(kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev libwayland-bin
   dbus-daemon dbus-bin)
+# The formatting check, the fuzz targets (clang with libFuzzer), both Windows builds, and 64-bit
+# Wine to run the x86-64 one on every machine.
+host_test_pkgs=(clang-format clang "libclang-rt-$clang_version-dev"
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 fonts-wine locales)
 # 32-bit Wine, only where the machine can execute i386 code at all.
 wine32_pkgs=(wine32:i386)
 
 pkgs=("${build_pkgs[@]}")
+case $mode in
+linux-test) pkgs+=("${linux_test_pkgs[@]}") ;;
+test) pkgs+=("${linux_test_pkgs[@]}" "${kwin_pkgs[@]}" "${host_test_pkgs[@]}") ;;
+esac
+if [ -n "$list" ]; then
+    printf '%s\n' "${pkgs[@]}"
+    exit 0
+fi
 if [ "$mode" = test ]; then
-  pkgs+=("${test_pkgs[@]}")
   if scripts/can-run-i386.sh; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
       $SUDO dpkg --add-architecture i386
