@@ -6,6 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
-cmake --preset linux
+cmake --preset linux -DBUILD_TESTING=ON
 cmake --build --preset linux --target x11_tick_bench
 exec build/linux/bench/x11_tick_bench "$@"

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
-cmake --preset linux >/dev/null
+cmake --preset linux -DBUILD_TESTING=ON >/dev/null
 cmake --build --preset linux -j2 --target x11_tick_bench velmo_bench >/dev/null
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"

@@ -7,9 +7,9 @@ cd "$(dirname "$0")/.."
 minutes="${1:-10}"
 scripts/setup.sh test
 # The sanitizer build is checked for errors and leaks, the plain one for memory growth.
-cmake --preset linux
+cmake --preset linux -DBUILD_TESTING=ON
 cmake --build --preset linux -j2 --target velmo
-cmake --preset linux-asan
+cmake --preset linux-asan -DBUILD_TESTING=ON
 cmake --build --preset linux-asan -j2 --target soak_test
 VELLOMAR_SOAK_SECONDS=$((minutes * 60)) exec build/linux-asan/tests/soak/soak_test \
     --gtest_filter='VelmoSoak.*'
