@@ -11,98 +11,50 @@ passed=0
 failed=0
 skipped=0
 status=0
+releases=()
 
-# The counts of one GoogleTest report: "TESTS FAILURES DISABLED ERRORS SKIPPED" of its whole run
-# (the skipped cases are counted by each suite only).
-gtest_counts() {
-    local head a n out=()
-    head=$(grep -m1 -o '<testsuites [^>]*' "$1")
-    for a in tests failures disabled errors; do
-        n=$(grep -o " $a=\"[0-9]*\"" <<<"$head" | grep -o '[0-9]*' || true)
-        out+=("${n:-0}")
-    done
-    n=$(grep -o '<testsuite [^>]* skipped="[0-9]*"' "$1" | grep -o 'skipped="[0-9]*"' |
-        grep -o '[0-9]*' | awk '{ s += $1 } END { print s + 0 }')
-    echo "${out[@]}" "$n"
-}
-
-# Adds what one ctest run reports to the totals: a GoogleTest program by its cases (from the
-# report it wrote to `gtest_dir`), any other test as one.
-count_ctest() {
-    local junit=$1 gtest_dir=$2 name state
-    while read -r name state; do
-        local xml=$gtest_dir/$name.xml
-        if [ "$state" != run ] && [ "$state" != fail ]; then
-            skipped=$((skipped + 1))
-        elif [ -s "$xml" ]; then
-            local t f d e s
-            read -r t f d e s < <(gtest_counts "$xml")
-            passed=$((passed + t - f - e - d - s))
-            failed=$((failed + f + e))
-            skipped=$((skipped + s))
-            # A program that failed after its cases passed (a crash at exit, a leak) fails once.
-            if [ "$state" = fail ] && [ $((f + e)) -eq 0 ]; then
-                failed=$((failed + 1))
-            fi
-        elif [ "$state" = run ]; then
-            passed=$((passed + 1))
-        else
-            failed=$((failed + 1))
-        fi
-    done < <(sed -nE 's/.*<testcase name="([^"]*)".* status="([a-z]*)".*/\1 \2/p' "$junit")
-}
-
-# Runs one ctest preset, with any further ctest options, adds its counts to the totals and names
-# each test that was run again after a failure (ctest starts it once more).
-run_ctest() {
-    local preset=$1 build=$2 junit log
-    shift 2
-    junit="$PWD/build/results-$preset.xml"
-    log="$PWD/build/ctest-$preset.log"
-    ctest --preset "$preset" --output-junit "$junit" "$@" | tee "$log" || status=1
-    { grep -oE 'Start +[0-9]+: [^ ]+' "$log" || true; } | sort | uniq -c |
-        awk '$1 > 1 { print "retried " $1 - 1 " time(s): " $4 }'
-    if [ -s "$junit" ]; then
-        count_ctest "$junit" "$PWD/build/$build/gtest"
+# Adds the counts "PASSED FAILED SKIPPED" in `file`, of the part named `part`, to the totals; a
+# part that wrote none has failed.
+add_counts() {
+    local part=$1 file=$2 p f s
+    if read -r p f s <"$file"; then
+        passed=$((passed + p))
+        failed=$((failed + f))
+        skipped=$((skipped + ${s:-0}))
+        releases+=("$part $p passed, $f failed, ${s:-0} skipped")
     else
         status=1
         failed=$((failed + 1))
+        releases+=("$part: no counts")
     fi
 }
 
-# Both Linux builds come first: the soak tests of the sanitizer build also run the plain velmo.
-cmake --preset linux-asan
-cmake --build --preset linux-asan
-cmake --preset linux
-cmake --build --preset linux
-rm -rf build/linux-asan/gtest build/linux/gtest
-run_ctest linux-asan linux-asan
-# Only the end-to-end tests under openbox get a second run; every other test fails at once.
-run_ctest linux linux --label-exclude '^e2e$'
-run_ctest linux-e2e linux
+# The Linux suite with this machine's compiler and Qt (Debian 12).
+rm -f build/linux-counts
+scripts/test-linux.sh || status=1
+add_counts "linux, Debian $(. /etc/os-release && echo "$VERSION_ID"):" build/linux-counts
+
+# The same suite in a Debian 13 root, made once and kept in /var/cache/vellomar, with Debian 13's
+# compiler and Qt, under its own Xvfb and openbox. Its build tree is build/debian13.
+mkdir -p build/debian13
+rm -f build/debian13/linux-counts
+if root=$(scripts/root.sh --cached trixie linux-test); then
+    scripts/in-root.sh "$root" --bind "$PWD" /src --bind "$PWD/build/debian13" /src/build -- \
+        /src/scripts/test-linux.sh -DVELLOMAR_KWIN_TESTS=OFF || status=1
+fi
+add_counts "linux, Debian 13:" build/debian13/linux-counts
 
 # Each fuzz target of the title codecs for 10 seconds, counted as one test a target.
 scripts/fuzz.sh 10 || status=1
-if read -r fuzz_passed fuzz_failed <build/fuzz/counts; then
-    passed=$((passed + fuzz_passed))
-    failed=$((failed + fuzz_failed))
-else
-    status=1
-    failed=$((failed + 1))
-fi
+add_counts "fuzz:" build/fuzz/counts
 
 # Both Windows builds, and their Wine checks: the x86-64 build everywhere, the 32-bit build
 # where the machine can execute it.
 scripts/test-windows.sh || status=1
-if read -r wine_passed wine_failed wine_skipped <build/wine-tests/counts; then
-    passed=$((passed + wine_passed))
-    failed=$((failed + wine_failed))
-    skipped=$((skipped + wine_skipped))
-    cat build/wine-tests/skipped
-else
-    status=1
-    failed=$((failed + 1))
-fi
+add_counts "wine:" build/wine-tests/counts
+cat build/wine-tests/skipped 2>/dev/null || true
+
+printf '  %s\n' "${releases[@]}"
 
 echo "total: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] || status=1
