@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ const Expected kAt96[] = {
     {"Command1", 1, {216, 144, 153, 33}},
 };
 
-const layout::Control& Find(const std::string& name, int index) {
+const layout::Control& Find(std::string_view name, int index) {
     for (const auto& c : kControls) {
         if (c.name == name && c.index == index) {
             return c;
