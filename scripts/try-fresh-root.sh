@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 release=${1:?usage: scripts/try-fresh-root.sh RELEASE}
 caption="Vellomar v1.0   made by ＱＵＸＩ"
-for tool in Xvfb xdotool xprop git; do
+for tool in Xvfb xwininfo xprop git; do
     command -v "$tool" >/dev/null || { echo "try-fresh-root: needs $tool (scripts/setup.sh test)" >&2; exit 1; }
 done
 
@@ -36,9 +36,10 @@ scripts/in-root.sh "$work/root" --env "DISPLAY=$display" -- \
 run=$!
 found=
 while kill -0 "$run" 2>/dev/null; do
-    window=$(DISPLAY=$display xdotool search --name '^Vellomar v1\.0' 2>/dev/null | head -n1 || true)
+    window=$(DISPLAY=$display timeout 5 xwininfo -root -tree 2>/dev/null |
+        awk '/"Vellomar v1\.0/ { print $1; exit }' || true)
     if [ -n "$window" ]; then
-        found=$(DISPLAY=$display xprop -id "$window" -notype _NET_WM_NAME |
+        found=$(DISPLAY=$display timeout 5 xprop -id "$window" -notype _NET_WM_NAME |
             sed -n 's/^_NET_WM_NAME = "\(.*\)"$/\1/p')
         break
     fi
