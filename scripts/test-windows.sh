@@ -92,6 +92,13 @@ count() {
 # Every check of one build: at 120 dpi, under the churn, then at 96 dpi, last, so that the
 # prefix is left at the usual density. `others` are the executables of the other builds, whose
 # version record, icon and manifest the test program checks too.
+# Waits until the prefix's programs have ended, so that the next one starts a new session. A
+# session whose services never end (seen once on a fresh 32-bit prefix under load, where the
+# wait hung for good) is ended after 60 s.
+end_session() {
+    timeout 60 wineserver -w || wineserver -k 2>/dev/null || true
+}
+
 run_build() {
     local preset=$1 width=$2
     shift 2
@@ -123,7 +130,7 @@ run_build() {
     for run in 120 churn 96; do
         started=$SECONDS
         if [ "$run" = churn ]; then
-            wineserver -w
+            end_session
             timeout 120 wine explorer /desktop="velmo$run,1280x1024" \
                 "$(winepath -w "$build/tests/wine/velmo_wine_churn.exe")" "$velmo" 20 \
                 "$(winepath -w "$dir/report-churn.txt")" >"$dir/wine-churn.log" 2>&1 || true
@@ -131,7 +138,7 @@ run_build() {
             dpi=$run
             wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
                 >/dev/null 2>&1
-            wineserver -w  # a new session reads the density afresh
+            end_session  # a new session reads the density afresh
             timeout 300 wine explorer /desktop="velmo$run,1280x1024" "$driver" "$velmo" "$dpi" \
                 "$(winepath -w "$dir/report-$run.txt")" "${other_exes[@]}" \
                 >"$dir/wine-$run.log" 2>&1 || true
