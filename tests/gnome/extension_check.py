@@ -1,0 +1,384 @@
+#!/usr/bin/env python3
+"""Checks velmo's Shell extension against the running GNOME Shell of this session bus.
+
+It stands where velmo will: it exports the receiver of the reports, subscribes, and reads what
+arrives. The pointer is moved through Mutter's remote-desktop session, which this process holds
+for as long as it runs. Windows are placed, and read back for comparison, through the shell's
+Eval, which the test-only helper extension opens.
+
+Usage: extension_check.py check UUID NATIVE_TITLE X11_TITLE X11_ID
+       extension_check.py cost UUID SECONDS NATIVE_TITLE X11_TITLE
+Prints one line per check and exits 1 if any failed.
+"""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+from gi.repository import Gio, GLib
+
+SHELL = 'org.gnome.Shell'
+READER_PATH = '/org/vellomar/Reader'
+READER_INTERFACE = 'org.vellomar.ShellReader'
+SINK_PATH = '/Reader'
+SINK_INTERFACE = 'org.vellomar.KWinReader'
+SINK_XML = f'''<node><interface name="{SINK_INTERFACE}">
+  <method name="Report"><arg type="s" name="json" direction="in"/></method>
+</interface></node>'''
+
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+failures = []
+
+
+def check(name, ok, detail=''):
+    print(f"{'PASS' if ok else 'FAIL'} {name}{': ' + str(detail) if detail else ''}", flush=True)
+    if not ok:
+        failures.append(name)
+
+
+def call(dest, path, iface, method, args=None, reply=None, timeout=5000):
+    result = bus.call_sync(dest, path, iface, method, args,
+                           GLib.VariantType(reply) if reply else None,
+                           Gio.DBusCallFlags.NONE, timeout, None)
+    return result.unpack() if result is not None else None
+
+
+def pump(seconds):
+    """Runs the main context for this long, so that reports are received."""
+    loop = GLib.MainLoop()
+    GLib.timeout_add(int(seconds * 1000), loop.quit)
+    loop.run()
+
+
+def evaluate(code):
+    ok, text = call(SHELL, '/org/gnome/Shell', SHELL, 'Eval', GLib.Variant('(s)', (code,)),
+                    '(bs)')
+    if not ok:
+        raise RuntimeError(f'Eval failed: {text}')
+    return json.loads(text) if text else None
+
+
+def extension_info(uuid):
+    return call(SHELL, '/org/gnome/Shell', 'org.gnome.Shell.Extensions', 'GetExtensionInfo',
+                GLib.Variant('(s)', (uuid,)), '(a{sv})')[0]
+
+
+def wait_for_state(uuid, state):
+    for _ in range(40):
+        if extension_info(uuid).get('state') == state:
+            return True
+        pump(0.05)
+    return False
+
+
+def set_enabled(uuid, enabled):
+    method = 'EnableExtension' if enabled else 'DisableExtension'
+    return call(SHELL, '/org/gnome/Shell', 'org.gnome.Shell.Extensions', method,
+                GLib.Variant('(s)', (uuid,)), '(b)')[0]
+
+
+WINDOWS_JS = '''global.get_window_actors().map(a => a.meta_window).map(w => {
+    const r = w.get_frame_rect();
+    return {id: String(w.get_id()), title: w.get_title(), frame: [r.x, r.y, r.width, r.height],
+            client: w.get_client_type(), description: w.get_description()};
+})'''
+
+
+def windows():
+    return {w['title']: w for w in evaluate(WINDOWS_JS)}
+
+
+def place(title, x, y, width, height):
+    code = f'''(() => {{
+        const w = global.get_window_actors().map(a => a.meta_window)
+            .find(w => w.get_title() === {json.dumps(title)});
+        if (!w) return false;
+        w.move_resize_frame(false, {x}, {y}, {width}, {height});
+        return true;
+    }})()'''
+    return evaluate(code)
+
+
+def diagnose(x, y):
+    """What the shell has at a point, for a failed check."""
+    return evaluate(f'''(() => {{
+        const hit = global.stage.get_actor_at_pos(imports.gi.Clutter.PickMode.REACTIVE, {x}, {y});
+        const name = a => a ? `${{a.constructor.name}} ${{a.name || ''}}` : 'null';
+        const chain = [];
+        for (let a = hit; a; a = a.get_parent()) chain.push(name(a));
+        return {{hit: chain, windows: global.get_window_actors().map(a => [a.meta_window.get_title(),
+            a.visible, a.meta_window.minimized, a.meta_window.is_hidden()])}};
+    }})()''')
+
+
+class Pointer:
+    """Mutter's remote-desktop session; it ends with this process's bus connection."""
+
+    def __init__(self):
+        rd = 'org.gnome.Mutter.RemoteDesktop'
+        (self.path,) = call(rd, '/org/gnome/Mutter/RemoteDesktop', rd, 'CreateSession',
+                            None, '(o)')
+        self.dest = rd
+        self.iface = rd + '.Session'
+        call(rd, self.path, self.iface, 'Start')
+
+    def relative(self, dx, dy):
+        call(self.dest, self.path, self.iface, 'NotifyPointerMotionRelative',
+             GLib.Variant('(dd)', (float(dx), float(dy))))
+
+    def move_to(self, x, y):
+        """By relative steps from where the shell has the pointer; none needs acceleration."""
+        for _ in range(3):
+            cx, cy = evaluate('global.get_pointer().slice(0, 2)')
+            if (cx, cy) == (x, y):
+                break
+            self.relative(x - cx, y - cy)
+            pump(0.05)
+        return tuple(evaluate('global.get_pointer().slice(0, 2)'))
+
+
+class Sink:
+    """The receiver velmo exports: every report, with when it came and who sent it."""
+
+    def __init__(self):
+        info = Gio.DBusNodeInfo.new_for_xml(SINK_XML).interfaces[0]
+        self.reports = []
+        self.id = bus.register_object(SINK_PATH, info, self._on_call, None, None)
+
+    def _on_call(self, connection, sender, path, iface, method, params, invocation):
+        self.reports.append((time.monotonic(), sender, json.loads(params.unpack()[0])))
+        invocation.return_value(None)
+
+    def subscribe(self):
+        return call(SHELL, READER_PATH, READER_INTERFACE, 'Subscribe',
+                    GLib.Variant('(os)', (SINK_PATH, SINK_INTERFACE)), '(u)')[0]
+
+    def since(self, mark):
+        return [r for r in self.reports[mark:]]
+
+    def state(self):
+        """What velmo would hold after every report so far, as the C++ reader keeps it."""
+        windows, under, pointer = {}, '', None
+        for _, _, r in self.reports:
+            for w in r.get('windows', []):
+                windows[w['id']] = w
+            for gone in r.get('removed', []):
+                windows.pop(gone, None)
+                if under == gone:
+                    under = ''
+            pointer = r.get('pointer', pointer)
+            under = r.get('under', under)
+        return pointer, windows.get(under) if under else None, windows
+
+
+def subscribe_error(sink):
+    try:
+        sink.subscribe()
+        return None
+    except GLib.Error as e:
+        return Gio.DBusError.get_remote_error(e) or e.message
+
+
+def run_check(uuid, native_title, x11_title, x11_id):
+    sink = Sink()
+    shell_owner = call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                       'GetNameOwner', GLib.Variant('(s)', (SHELL,)), '(s)')[0]
+
+    # The states a user meets, before the extension is enabled.
+    missing = extension_info('velmo-missing@vellomar.invalid')
+    check('not installed: GetExtensionInfo is empty', len(missing) == 0, missing)
+    info = extension_info(uuid)
+    # 6 (initialised) until it has been enabled once in this session, 2 (inactive) after.
+    check('installed, not enabled: state 6', info.get('state') == 6, info.get('state'))
+    check('installed, not enabled: Subscribe is refused', subscribe_error(sink) is not None,
+          subscribe_error(sink))
+
+    check('enable', set_enabled(uuid, True))
+    check('enabled: state 1', wait_for_state(uuid, 1), extension_info(uuid).get('state'))
+
+    check('place the native window', place(native_title, 100, 150, 400, 300))
+    check('place the X11 window', place(x11_title, 700, 150, 400, 300))
+    pump(1.0)
+    truth = windows()
+    native, x11 = truth.get(native_title), truth.get(x11_title)
+    check('the shell has both windows', native is not None and x11 is not None, list(truth))
+    if native is None or x11 is None:
+        return
+    check('the shell sees a Wayland and an X11 client', (native['client'], x11['client']) == (0, 1))
+
+    pointer = Pointer()
+    check('the pointer goes where it is sent', pointer.move_to(640, 900) == (640, 900),
+          pointer.move_to(640, 900))
+    version = sink.subscribe()
+    check('Subscribe answers with the version', version == 1, version)
+    pump(0.3)
+    check('a first report at once', len(sink.reports) >= 1 and 'pointer' in sink.reports[0][2],
+          sink.reports[:1])
+
+    def over(x, y, name):
+        pointer.move_to(x, y)
+        pump(0.4)
+        return sink.state()
+
+    # The shell starts in the overview, where the pointer is on no window.
+    overview = evaluate('Main.overview.visible')
+    p, under, _ = over(native['frame'][0] + 150, native['frame'][1] + 100, 'overview')
+    check('in the overview: no window under the pointer', overview and under is None,
+          (overview, under))
+    evaluate('Main.overview.hide()')
+    pump(1.0)
+    check('the overview is hidden', evaluate('Main.overview.visible') is False)
+
+    rows = [
+        ('native window', native, native['frame'][0] + 150, native['frame'][1] + 100, 0),
+        ('X11 window', x11, x11['frame'][0] + 150, x11['frame'][1] + 100, x11_id),
+    ]
+    for name, truth_window, x, y, xid in rows:
+        p, under, _ = over(x, y, name)
+        check(f'{name}: pointer', p == [x, y], p)
+        found = under is not None and under['id'] == truth_window['id']
+        check(f'{name}: the window under it', found, under if found else diagnose(x, y))
+        if under is not None:
+            check(f'{name}: caption', under['caption'] == truth_window['title'], under['caption'])
+            check(f'{name}: frame', under['frame'] == truth_window['frame'],
+                  (under['frame'], truth_window['frame']))
+            check(f'{name}: xid', under['xid'] == xid, (under['xid'], xid))
+    for name, x, y in [('the desktop', 640, 900), ('the top bar', 640, 5)]:
+        _, under, _ = over(x, y, name)
+        check(f'{name}: no window under the pointer', under is None, under)
+
+    check('every report came from the shell', all(s == shell_owner for _, s, _ in sink.reports),
+          {s for _, s, _ in sink.reports})
+
+    # At rest nothing is sent.
+    pump(0.5)
+    mark = len(sink.reports)
+    pump(3.0)
+    check('nothing at rest (3 s)', len(sink.reports) == mark, sink.since(mark))
+
+    # A moving pointer: at most one report per 100 ms, and reports while it moves.
+    pointer.move_to(110, 300)
+    pump(0.3)
+    mark = len(sink.reports)
+    start = time.monotonic()
+    for _ in range(90):  # 1.8 s, 10 px every 20 ms, from the native window to the X11 one
+        pointer.relative(10, 0)
+        pump(0.02)
+    pump(0.2)
+    elapsed = time.monotonic() - start
+    moving = sink.since(mark)
+    gaps = [b[0] - a[0] for a, b in zip(moving, moving[1:])]
+    check('reports while moving', len(moving) >= 5, len(moving))
+    check('at most one report per 100 ms', len(moving) <= elapsed * 10 + 2 and
+          all(g >= 0.08 for g in gaps), (len(moving), round(elapsed, 2),
+                                         round(min(gaps), 3) if gaps else None))
+    _, under, _ = sink.state()
+    check('the last report names where the pointer stopped',
+          under is not None and under['id'] == x11['id'], under)
+
+    # A known window's caption changes while the pointer is elsewhere.
+    pointer.move_to(640, 900)
+    pump(0.3)
+    mark = len(sink.reports)
+    subprocess.run(['xdotool', 'set_window', '--name', x11_title + ' (renamed)', str(x11_id)],
+                   check=True)
+    pump(0.5)
+    _, _, known = sink.state()
+    check('a renamed X11 window is described again',
+          known.get(x11['id'], {}).get('caption') == x11_title + ' (renamed)', sink.since(mark))
+    os.kill(native_pid, 10)  # SIGUSR1: the native window renames itself
+    pump(0.5)
+    _, _, known = sink.state()
+    check('a renamed native window is described again',
+          known.get(native['id'], {}).get('caption') == native_title + ' (renamed)',
+          sink.since(mark))
+
+    # A window that ends is reported once.
+    mark = len(sink.reports)
+    subprocess.run(['xdotool', 'windowclose', str(x11_id)], check=False)
+    os.kill(x11_pid, 15)
+    pump(1.0)
+    removed = [i for _, _, r in sink.since(mark) for i in r.get('removed', [])]
+    check('an ended window is reported removed, once', removed == [x11['id']], removed)
+
+    # Disabled: the object goes, nothing more is sent; enabled again, it answers again.
+    check('disable', set_enabled(uuid, False))
+    check('disabled: state 2', wait_for_state(uuid, 2), extension_info(uuid).get('state'))
+    check('disabled: Subscribe is refused', subscribe_error(sink) is not None)
+    mark = len(sink.reports)
+    pointer.move_to(200, 300)
+    pointer.move_to(640, 900)
+    pump(0.5)
+    check('disabled: nothing sent', len(sink.reports) == mark, sink.since(mark))
+    leftover = evaluate('global.get_window_actors().length')
+    check('the shell still runs', isinstance(leftover, int), leftover)
+    check('enable again', set_enabled(uuid, True))
+    wait_for_state(uuid, 1)
+    check('enabled again: Subscribe answers', subscribe_error(sink) is None)
+
+
+def cpu_ticks(pid):
+    with open(f'/proc/{pid}/stat') as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime + stime
+
+
+def run_cost(uuid, seconds, native_title, x11_title):
+    sink = Sink()
+    shell_pid = call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                     'GetConnectionUnixProcessID', GLib.Variant('(s)', (SHELL,)), '(u)')[0]
+    hz = os.sysconf('SC_CLK_TCK')
+    set_enabled(uuid, False)
+    place(native_title, 100, 150, 400, 300)
+    place(x11_title, 700, 150, 400, 300)
+    pointer = Pointer()
+    pointer.move_to(300, 300)
+    pump(2.0)
+
+    def measure(name, moving):
+        mark = len(sink.reports)
+        before = cpu_ticks(shell_pid)
+        start = time.monotonic()
+        step = 10
+        while time.monotonic() - start < seconds:
+            if moving:  # back and forth across both windows, 10 px every 20 ms
+                pointer.relative(step, 0)
+                if not 100 <= evaluate('global.get_pointer()[0]') <= 1100:
+                    step = -step
+                pump(0.02)
+            else:
+                pump(1.0)
+        elapsed = time.monotonic() - start
+        used = (cpu_ticks(shell_pid) - before) / hz
+        print(f'COST {name}: shell {used * 1000:.0f} ms in {elapsed:.1f} s '
+              f'({100 * used / elapsed:.2f} % of a core), {len(sink.reports) - mark} reports',
+              flush=True)
+
+    measure('extension disabled, at rest', False)
+    set_enabled(uuid, True)
+    pump(0.5)
+    sink.subscribe()
+    pump(2.0)
+    measure('extension enabled and subscribed, at rest', False)
+    set_enabled(uuid, False)
+    pump(0.5)
+    measure('extension disabled, pointer moving', True)
+    set_enabled(uuid, True)
+    pump(0.5)
+    sink.subscribe()
+    pump(0.5)
+    measure('extension enabled and subscribed, pointer moving', True)
+
+
+if __name__ == '__main__':
+    mode = sys.argv[1]
+    native_pid = int(os.environ.get('NATIVE_PID', '0'))
+    x11_pid = int(os.environ.get('X11_PID', '0'))
+    if mode == 'check':
+        run_check(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5], 0))
+    else:
+        run_cost(sys.argv[2], float(sys.argv[3]), sys.argv[4], sys.argv[5])
+    print('FAILED: ' + ', '.join(failures) if failures else 'ALL PASSED', flush=True)
+    sys.exit(1 if failures else 0)
