@@ -195,6 +195,24 @@ def run_check(uuid, native_title, x11_title, x11_id):
     check('installed, not enabled: Subscribe is refused', subscribe_error(sink) is not None,
           subscribe_error(sink))
 
+    # Installed while the shell runs: the shell does not know it until the next login.
+    late = 'velmo-late@vellomar.invalid'
+    extensions = os.path.join(GLib.get_user_data_dir(), 'gnome-shell', 'extensions')
+    subprocess.run(['cp', '-r', os.path.join(extensions, uuid), os.path.join(extensions, late)],
+                   check=True)
+    with open(os.path.join(extensions, late, 'metadata.json')) as f:
+        metadata = json.load(f)
+    metadata['uuid'] = late
+    with open(os.path.join(extensions, late, 'metadata.json'), 'w') as f:
+        json.dump(metadata, f)
+    info = extension_info(late)
+    check('installed after login: GetExtensionInfo is empty', len(info) == 0, info)
+    enabled = set_enabled(late, True)
+    check('installed after login: EnableExtension answers false', enabled is False, enabled)
+    pump(0.5)
+    check('installed after login: Subscribe is refused', subscribe_error(sink) is not None)
+    set_enabled(late, False)
+
     check('enable', set_enabled(uuid, True))
     check('enabled: state 1', wait_for_state(uuid, 1), extension_info(uuid).get('state'))
 
@@ -207,6 +225,9 @@ def run_check(uuid, native_title, x11_title, x11_id):
     if native is None or x11 is None:
         return
     check('the shell sees a Wayland and an X11 client', (native['client'], x11['client']) == (0, 1))
+    others = {t: w for t, w in truth.items() if t not in (native_title, x11_title)}
+    if others:
+        print(f'NOTE other windows the shell has: {others}', flush=True)
 
     pointer = Pointer()
     check('the pointer goes where it is sent', pointer.move_to(640, 900) == (640, 900),

@@ -42,11 +42,15 @@ if [ "${1:-}" = --in-session ]; then
     x11=$!
     xid=
     for _ in $(seq 50); do
-        xid=$(xwininfo -name "X11 window" 2>/dev/null |
-            sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p' || true)
+        # By its class: on GNOME 44 and later the frame that Mutter draws around it bears the
+        # same title.
+        xid=$(xwininfo -root -tree 2>/dev/null |
+            sed -n 's/^ *\(0x[0-9a-f]*\) "X11 window": ("x11-window" .*/\1/p' |
+            head -n1 || true)
         [ -n "$xid" ] && break
         sleep 0.2
     done
+    [ -n "$xid" ] || { echo "no X11 window" >&2; xwininfo -root -tree >&2; exit 1; }
     trap 'kill $native $x11 2>/dev/null; stop' EXIT
     sleep 1
     uuid=$(cat "$HOME/uuid")
