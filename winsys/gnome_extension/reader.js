@@ -126,13 +126,15 @@ class Subscriber {
     }
 
     // Records a description; true if it differs from the last one sent. Beyond MAX_DESCRIBED,
-    // the window velmo was told of longest ago is forgotten and reported ended.
+    // the window velmo saw longest ago is forgotten and reported ended; a window seen again
+    // becomes the newest, whether or not it changed.
     _remember(d, forceAll) {
         const text = JSON.stringify(d);
-        if (!forceAll && this.described.get(d.id) === text)
-            return false;
+        const same = !forceAll && this.described.get(d.id) === text;
         this.described.delete(d.id);
         this.described.set(d.id, text);
+        if (same)
+            return false;
         if (this.described.size > MAX_DESCRIBED)
             this.forget(this.described.keys().next().value);
         return true;
