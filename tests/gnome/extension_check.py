@@ -113,6 +113,25 @@ def diagnose(x, y):
     }})()''')
 
 
+def xwayland_pointer():
+    """The pointer and the top-level window under it, as XQueryPointer on the root gives them."""
+    run = subprocess.run(['xdotool', 'getmouselocation', '--shell'], capture_output=True, text=True)
+    values = dict(line.split('=', 1) for line in run.stdout.split() if '=' in line)
+    return (int(values.get('X', -1)), int(values.get('Y', -1)), int(values.get('WINDOW', 0)),
+            run.returncode, run.stderr.strip())
+
+
+def x_window_name(window):
+    out = subprocess.run(['xwininfo', '-id', str(window)], capture_output=True, text=True).stdout
+    return ' '.join(out.split('\n')[1:2] + [l.strip() for l in out.split('\n')
+                                              if 'Absolute' in l or 'Width' in l or 'Height' in l])
+
+
+def root_window():
+    out = subprocess.run(['xwininfo', '-root'], capture_output=True, text=True).stdout
+    return int(out.split('Window id: ')[1].split()[0], 16)
+
+
 class Pointer:
     """Mutter's remote-desktop session; it ends with this process's bus connection."""
 
@@ -232,6 +251,14 @@ def run_check(uuid, native_title, x11_title, x11_id):
     pointer = Pointer()
     check('the pointer goes where it is sent', pointer.move_to(640, 900) == (640, 900),
           pointer.move_to(640, 900))
+    try:
+        call(SHELL, READER_PATH, READER_INTERFACE, 'Subscribe',
+             GLib.Variant('(os)', (SINK_PATH, 'not an interface')), '(u)')
+        refused = None
+    except GLib.Error as e:
+        refused = Gio.DBusError.get_remote_error(e)
+    check('Subscribe refuses a receiver that is not an interface name',
+          refused == 'org.freedesktop.DBus.Error.InvalidArgs', refused)
     version = sink.subscribe()
     check('Subscribe answers with the version', version == 1, version)
     pump(0.3)
@@ -255,6 +282,8 @@ def run_check(uuid, native_title, x11_title, x11_id):
     rows = [
         ('native window', native, native['frame'][0] + 150, native['frame'][1] + 100, 0),
         ('X11 window', x11, x11['frame'][0] + 150, x11['frame'][1] + 100, x11_id),
+        ('native window, the X11 window just left', native, native['frame'][0] + 200,
+         native['frame'][1] + 120, 0),
     ]
     for name, truth_window, x, y, xid in rows:
         p, under, _ = over(x, y, name)
@@ -266,6 +295,19 @@ def run_check(uuid, native_title, x11_title, x11_id):
             check(f'{name}: frame', under['frame'] == truth_window['frame'],
                   (under['frame'], truth_window['frame']))
             check(f'{name}: xid', under['xid'] == xid, (under['xid'], xid))
+        # What an X11 client (velmo without the extension) sees there through Xwayland.
+        seen = xwayland_pointer()
+        if xid:
+            check(f'{name}: Xwayland has the pointer on an X11 window',
+                  seen[2] not in (0, root_window()) and seen[:2] == (x, y), seen)
+        elif name.endswith('left'):
+            check(f'{name}: Xwayland has the pointer on no X11 window',
+                  seen[3] == 0 and seen[2] in (0, root_window()), seen)
+        else:
+            # Before the pointer has been on any X11 window, Xwayland still has it where it
+            # started.
+            print(f'NOTE {name}: Xwayland has the pointer at {seen[:2]} on window '
+                  f'{hex(seen[2])}: {x_window_name(seen[2])}', flush=True)
     for name, x, y in [('the desktop', 640, 900), ('the top bar', 640, 5)]:
         _, under, _ = over(x, y, name)
         check(f'{name}: no window under the pointer', under is None, under)
@@ -292,8 +334,10 @@ def run_check(uuid, native_title, x11_title, x11_id):
     moving = sink.since(mark)
     gaps = [b[0] - a[0] for a, b in zip(moving, moving[1:])]
     check('reports while moving', len(moving) >= 5, len(moving))
+    # The shell spaces its sends by 100 ms; on their way here one may be held up and the next
+    # not, so single gaps are allowed to shrink, the count not to grow.
     check('at most one report per 100 ms', len(moving) <= elapsed * 10 + 2 and
-          all(g >= 0.08 for g in gaps), (len(moving), round(elapsed, 2),
+          all(g >= 0.05 for g in gaps), (len(moving), round(elapsed, 2),
                                          round(min(gaps), 3) if gaps else None))
     _, under, _ = sink.state()
     check('the last report names where the pointer stopped',
@@ -347,27 +391,34 @@ def cpu_ticks(pid):
 
 
 def run_cost(uuid, seconds, native_title, x11_title):
+    """The shell's processor time over `seconds`, with the extension off and on, the pointer
+    still and moving; the still rounds alternate, so that a shell settling after its start
+    shows in both."""
     sink = Sink()
     shell_pid = call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
                      'GetConnectionUnixProcessID', GLib.Variant('(s)', (SHELL,)), '(u)')[0]
     hz = os.sysconf('SC_CLK_TCK')
     set_enabled(uuid, False)
+    evaluate('Main.overview.hide()')
     place(native_title, 100, 150, 400, 300)
     place(x11_title, 700, 150, 400, 300)
     pointer = Pointer()
     pointer.move_to(300, 300)
-    pump(2.0)
+    pump(3.0)
 
     def measure(name, moving):
+        x = pointer.move_to(300, 300)[0]
+        pump(1.0)
         mark = len(sink.reports)
         before = cpu_ticks(shell_pid)
         start = time.monotonic()
         step = 10
         while time.monotonic() - start < seconds:
             if moving:  # back and forth across both windows, 10 px every 20 ms
-                pointer.relative(step, 0)
-                if not 100 <= evaluate('global.get_pointer()[0]') <= 1100:
+                if not 150 <= x + step <= 1050:
                     step = -step
+                x += step
+                pointer.relative(step, 0)
                 pump(0.02)
             else:
                 pump(1.0)
@@ -377,20 +428,21 @@ def run_cost(uuid, seconds, native_title, x11_title):
               f'({100 * used / elapsed:.2f} % of a core), {len(sink.reports) - mark} reports',
               flush=True)
 
-    measure('extension disabled, at rest', False)
-    set_enabled(uuid, True)
-    pump(0.5)
-    sink.subscribe()
-    pump(2.0)
-    measure('extension enabled and subscribed, at rest', False)
-    set_enabled(uuid, False)
-    pump(0.5)
-    measure('extension disabled, pointer moving', True)
-    set_enabled(uuid, True)
-    pump(0.5)
-    sink.subscribe()
-    pump(0.5)
-    measure('extension enabled and subscribed, pointer moving', True)
+    def switch(enabled):
+        set_enabled(uuid, enabled)
+        wait_for_state(uuid, 1 if enabled else 2)
+        if enabled:
+            sink.subscribe()
+        pump(1.0)
+
+    for enabled in (False, True, False, True):
+        switch(enabled)
+        measure(f'extension {"enabled and subscribed" if enabled else "disabled"}, at rest',
+                False)
+    for enabled in (False, True):
+        switch(enabled)
+        measure(f'extension {"enabled and subscribed" if enabled else "disabled"}, '
+                'pointer moving', True)
 
 
 if __name__ == '__main__':

@@ -278,6 +278,11 @@ class Reader {
 
     SubscribeAsync([path, iface], invocation) {
         const name = invocation.get_sender();
+        if (!Gio.dbus_is_interface_name(iface)) {
+            invocation.return_dbus_error('org.freedesktop.DBus.Error.InvalidArgs',
+                `not an interface name: ${iface}`);
+            return;
+        }
         if (!this._subscribers.has(name) && this._subscribers.size >= MAX_SUBSCRIBERS) {
             invocation.return_dbus_error('org.vellomar.ShellReader.Error.TooMany',
                 'too many velmo processes are reading');
