@@ -315,11 +315,24 @@ def run_check(uuid, native_title, x11_title, x11_id):
     check('every report came from the shell', all(s == shell_owner for _, s, _ in sink.reports),
           {s for _, s, _ in sink.reports})
 
+    # Another process subscribes and ends without unsubscribing: the extension drops it.
+    reader = f'Main.extensionManager.lookup({json.dumps(uuid)}).stateObj._reader'
+    subprocess.run([sys.executable, '-c', f'''
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+bus.call_sync({SHELL!r}, {READER_PATH!r}, {READER_INTERFACE!r}, 'Subscribe',
+              GLib.Variant('(os)', ('/Reader', {SINK_INTERFACE!r})), None, 0, 5000, None)
+'''], check=True)
+    pump(0.5)
+    check('a subscriber that left the bus is dropped',
+          evaluate(f'{reader}._subscribers.size') == 1, evaluate(f'{reader}._subscribers.size'))
+
     # At rest nothing is sent.
     pump(0.5)
     mark = len(sink.reports)
     pump(3.0)
     check('nothing at rest (3 s)', len(sink.reports) == mark, sink.since(mark))
+    check('no timer waits at rest', evaluate(f'{reader}._pacer.waiting') is False)
 
     # A moving pointer: at most one report per 100 ms, and reports while it moves.
     pointer.move_to(110, 300)
@@ -368,10 +381,20 @@ def run_check(uuid, native_title, x11_title, x11_id):
     removed = [i for _, _, r in sink.since(mark) for i in r.get('removed', [])]
     check('an ended window is reported removed, once', removed == [x11['id']], removed)
 
+    # Nobody reads: the shell's signals and the windows' are let go.
+    call(SHELL, READER_PATH, READER_INTERFACE, 'Unsubscribe')
+    pump(0.3)
+    held = evaluate(f'[{reader}._subscribers.size, {reader}._signals.length, '
+                    f'{reader}._windowSignals.size, {reader}._pacer.waiting]')
+    check('unsubscribed: no subscriber, no signal, no timer', held == [0, 0, 0, False], held)
+    sink.subscribe()
+    pump(0.3)
+
     # Disabled: the object goes, nothing more is sent; enabled again, it answers again.
     check('disable', set_enabled(uuid, False))
     check('disabled: state 2', wait_for_state(uuid, 2), extension_info(uuid).get('state'))
     check('disabled: Subscribe is refused', subscribe_error(sink) is not None)
+    check('disabled: the reader is gone', evaluate(f'{reader} === null'), evaluate(f'{reader}'))
     mark = len(sink.reports)
     pointer.move_to(200, 300)
     pointer.move_to(640, 900)
