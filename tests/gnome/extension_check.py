@@ -211,13 +211,16 @@ def run_check(uuid, native_title, x11_title, x11_id):
     info = extension_info(uuid)
     # 6 (initialised) until it has been enabled once in this session, 2 (inactive) after.
     check('installed, not enabled: state 6', info.get('state') == 6, info.get('state'))
+    wanted_type = int(os.environ.get('EXTENSION_TYPE', '2'))
+    check(f'found where it was installed (type {wanted_type}: 1 system, 2 per user)',
+          info.get('type') == wanted_type, (info.get('type'), info.get('path')))
     check('installed, not enabled: Subscribe is refused', subscribe_error(sink) is not None,
           subscribe_error(sink))
 
     # Installed while the shell runs: the shell does not know it until the next login.
     late = 'velmo-late@vellomar.invalid'
     extensions = os.path.join(GLib.get_user_data_dir(), 'gnome-shell', 'extensions')
-    subprocess.run(['cp', '-r', os.path.join(extensions, uuid), os.path.join(extensions, late)],
+    subprocess.run(['cp', '-r', extension_info(uuid)['path'], os.path.join(extensions, late)],
                    check=True)
     with open(os.path.join(extensions, late, 'metadata.json')) as f:
         metadata = json.load(f)
@@ -232,6 +235,10 @@ def run_check(uuid, native_title, x11_title, x11_id):
     check('installed after login: Subscribe is refused', subscribe_error(sink) is not None)
     set_enabled(late, False)
 
+    other = 'velmo43@vellomar.invalid' if uuid == 'velmo@vellomar.invalid' else 'velmo@vellomar.invalid'
+    info = extension_info(other)
+    check('the form for the other shells: out of date (4)', info.get('state') == 4,
+          (info.get('state'), info.get('error')))
     check('enable', set_enabled(uuid, True))
     check('enabled: state 1', wait_for_state(uuid, 1), extension_info(uuid).get('state'))
 

@@ -5,6 +5,7 @@
 # /run/dbus; everything it starts is stopped by process id before it returns.
 # Usage: tests/gnome/headless_gnome.sh EXTENSIONS_DIR check|cost [SECONDS]
 #   EXTENSIONS_DIR holds the built uuid directories (build/linux/winsys/gnome_extension).
+#   VELLOMAR_GNOME_SYSTEM=1 installs them under /usr/local/share instead of the user's home.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 
@@ -56,7 +57,7 @@ if [ "${1:-}" = --in-session ]; then
     uuid=$(cat "$HOME/uuid")
     status=0
     if [ "$mode" = check ]; then
-        NATIVE_PID=$native X11_PID=$x11 /usr/bin/python3 "$here/extension_check.py" check "$uuid" \
+        NATIVE_PID=$native X11_PID=$x11 EXTENSION_TYPE=$(cat "$HOME/type") /usr/bin/python3 "$here/extension_check.py" check "$uuid" \
             "native window" "X11 window" "$xid" || status=$?
     else
         /usr/bin/python3 "$here/extension_check.py" cost "$uuid" "$seconds" "native window" "X11 window" ||
@@ -81,7 +82,19 @@ work=$(mktemp -d /tmp/gnome-check.XXXXXX)
 export HOME=$work/home XDG_RUNTIME_DIR=$work/run
 mkdir -p "$HOME/.local/share/gnome-shell/extensions"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
-cp -r "$extensions"/velmo*@vellomar.invalid "$HOME/.local/share/gnome-shell/extensions/"
+# Where a user's own extensions live, or with VELLOMAR_GNOME_SYSTEM=1 where `cmake --install`
+# puts velmo's (a tmpfs over it, in this namespace alone).
+if [ "${VELLOMAR_GNOME_SYSTEM:-}" = 1 ]; then
+    system=/usr/local/share/gnome-shell/extensions
+    [ -d ${system%/*} ] || made_system=1  # made here, removed at the end
+    mkdir -p $system
+    mount -t tmpfs tmpfs $system
+    cp -r "$extensions"/velmo*@vellomar.invalid $system/
+    echo 1 >"$HOME/type"
+else
+    cp -r "$extensions"/velmo*@vellomar.invalid "$HOME/.local/share/gnome-shell/extensions/"
+    echo 2 >"$HOME/type"
+fi
 
 version=$(gnome-shell --version | sed 's/[^0-9]*\([0-9]*\).*/\1/')
 if [ "$version" -ge 45 ]; then
@@ -112,4 +125,8 @@ status=0
 dbus-run-session -- "$0" --in-session "$mode" "$seconds" || status=$?
 kill "$system_bus"
 rm -rf "$work"
+if [ -n "${made_system:-}" ]; then
+    umount /usr/local/share/gnome-shell/extensions
+    rmdir /usr/local/share/gnome-shell/extensions /usr/local/share/gnome-shell
+fi
 exit $status
