@@ -315,6 +315,44 @@ def run_check(uuid, native_title, x11_title, x11_id):
             # started.
             print(f'NOTE {name}: Xwayland has the pointer at {seen[:2]} on window '
                   f'{hex(seen[2])}: {x_window_name(seen[2])}', flush=True)
+    # The pointer stays on the native window while it is hidden in each way the shell has.
+    find = f'global.get_window_actors().map(a => a.meta_window).find(w => w.get_id() == {native["id"]})'
+    hidings = [
+        ('minimised', 'minimize()', 'unminimize()'),
+        ('on another workspace', 'change_workspace_by_index(1, false)',
+         'change_workspace_by_index(0, false)'),
+    ]
+    for name, hide, show in hidings:
+        evaluate(f'{find}.{hide}, true')
+        pump(0.6)
+        _, under, _ = sink.state()
+        check(f'native window {name}: no window under the pointer', under is None, under)
+        evaluate(f'{find}.{show}, true')
+        pump(0.6)
+        _, under, _ = sink.state()
+        check(f'native window shown again after {name}: under the pointer again',
+              under is not None and under['id'] == native['id'], under)
+
+    # At most four subscribers: three more connections of one process, then a fourth.
+    run = subprocess.run([sys.executable, '-c', f'''
+from gi.repository import Gio, GLib
+address = Gio.dbus_address_get_for_bus_sync(Gio.BusType.SESSION, None)
+flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+         Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+for i in range(4):
+    bus = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+    globals()['bus%d' % i] = bus
+    try:
+        bus.call_sync({SHELL!r}, {READER_PATH!r}, {READER_INTERFACE!r}, 'Subscribe',
+                      GLib.Variant('(os)', ('/Reader', {SINK_INTERFACE!r})), None, 0, 5000, None)
+        print('ok')
+    except GLib.Error as e:
+        print(Gio.DBusError.get_remote_error(e))
+'''], capture_output=True, text=True)
+    answers = run.stdout.split()
+    check('a fifth subscriber is refused', answers == ['ok', 'ok', 'ok',
+          'org.vellomar.ShellReader.Error.TooMany'], (answers, run.stderr[-300:]))
+
     for name, x, y in [('the desktop', 640, 900), ('the top bar', 640, 5)]:
         _, under, _ = over(x, y, name)
         check(f'{name}: no window under the pointer', under is None, under)
