@@ -108,7 +108,8 @@ def diagnose(x, y):
         const name = a => a ? `${{a.constructor.name}} ${{a.name || ''}}` : 'null';
         const chain = [];
         for (let a = hit; a; a = a.get_parent()) chain.push(name(a));
-        return {{hit: chain, windows: global.get_window_actors().map(a => [a.meta_window.get_title(),
+        return {{hit: chain, windows: global.get_window_actors().map(a => [
+            a.meta_window.get_title(),
             a.visible, a.meta_window.minimized, a.meta_window.is_hidden()])}};
     }})()''')
 
@@ -235,7 +236,8 @@ def run_check(uuid, native_title, x11_title, x11_id):
     check('installed after login: Subscribe is refused', subscribe_error(sink) is not None)
     set_enabled(late, False)
 
-    other = 'velmo43@vellomar.invalid' if uuid == 'velmo@vellomar.invalid' else 'velmo@vellomar.invalid'
+    forms = ['velmo@vellomar.invalid', 'velmo43@vellomar.invalid']
+    other = forms[1 - forms.index(uuid)]
     info = extension_info(other)
     check('the form for the other shells: out of date (4)', info.get('state') == 4,
           (info.get('state'), info.get('error')))
@@ -272,14 +274,14 @@ def run_check(uuid, native_title, x11_title, x11_id):
     check('a first report at once', len(sink.reports) >= 1 and 'pointer' in sink.reports[0][2],
           sink.reports[:1])
 
-    def over(x, y, name):
+    def over(x, y):
         pointer.move_to(x, y)
         pump(0.4)
         return sink.state()
 
     # The shell starts in the overview, where the pointer is on no window.
     overview = evaluate('Main.overview.visible')
-    p, under, _ = over(native['frame'][0] + 150, native['frame'][1] + 100, 'overview')
+    p, under, _ = over(native["frame"][0] + 150, native["frame"][1] + 100)
     check('in the overview: no window under the pointer', overview and under is None,
           (overview, under))
     evaluate('Main.overview.hide()')
@@ -293,7 +295,7 @@ def run_check(uuid, native_title, x11_title, x11_id):
          native['frame'][1] + 120, 0),
     ]
     for name, truth_window, x, y, xid in rows:
-        p, under, _ = over(x, y, name)
+        p, under, _ = over(x, y)
         check(f'{name}: pointer', p == [x, y], p)
         found = under is not None and under['id'] == truth_window['id']
         check(f'{name}: the window under it', found, under if found else diagnose(x, y))
@@ -316,7 +318,8 @@ def run_check(uuid, native_title, x11_title, x11_id):
             print(f'NOTE {name}: Xwayland has the pointer at {seen[:2]} on window '
                   f'{hex(seen[2])}: {x_window_name(seen[2])}', flush=True)
     # The pointer stays on the native window while it is hidden in each way the shell has.
-    find = f'global.get_window_actors().map(a => a.meta_window).find(w => w.get_id() == {native["id"]})'
+    find = ('global.get_window_actors().map(a => a.meta_window)'
+            f'.find(w => w.get_id() == {native["id"]})')
     hidings = [
         ('minimised', 'minimize()', 'unminimize()'),
         ('on another workspace', 'change_workspace_by_index(1, false)',
@@ -354,7 +357,7 @@ for i in range(4):
           'org.vellomar.ShellReader.Error.TooMany'], (answers, run.stderr[-300:]))
 
     for name, x, y in [('the desktop', 640, 900), ('the top bar', 640, 5)]:
-        _, under, _ = over(x, y, name)
+        _, under, _ = over(x, y)
         check(f'{name}: no window under the pointer', under is None, under)
 
     check('every report came from the shell', all(s == shell_owner for _, s, _ in sink.reports),

@@ -26,7 +26,11 @@ if [ "${1:-}" = --in-session ]; then
     done
     echo "shell: $(cat "$HOME/version")"
     display=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$HOME/shell.log" | head -n1)
-    [ -n "$display" ] || { echo "no X display in the shell's log" >&2; cat "$HOME/shell.log" >&2; exit 1; }
+    if [ -z "$display" ]; then
+        echo "no X display in the shell's log" >&2
+        cat "$HOME/shell.log" >&2
+        exit 1
+    fi
     export DISPLAY=$display WAYLAND_DISPLAY=$wayland
     # The test-only helper opens the shell's Eval, to place windows and read them back.
     gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
@@ -57,11 +61,12 @@ if [ "${1:-}" = --in-session ]; then
     uuid=$(cat "$HOME/uuid")
     status=0
     if [ "$mode" = check ]; then
-        NATIVE_PID=$native X11_PID=$x11 EXTENSION_TYPE=$(cat "$HOME/type") /usr/bin/python3 "$here/extension_check.py" check "$uuid" \
+        NATIVE_PID=$native X11_PID=$x11 EXTENSION_TYPE=$(cat "$HOME/type") \
+            /usr/bin/python3 "$here/extension_check.py" check "$uuid" \
             "native window" "X11 window" "$xid" || status=$?
     else
-        /usr/bin/python3 "$here/extension_check.py" cost "$uuid" "$seconds" "native window" "X11 window" ||
-            status=$?
+        /usr/bin/python3 "$here/extension_check.py" cost "$uuid" "$seconds" \
+            "native window" "X11 window" || status=$?
     fi
     grep -i "velmo\|JS ERROR" "$HOME/shell.log" | head -n 20 || true
     exit $status
