@@ -48,8 +48,9 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
   libx11-dev libx11-xcb-dev libxtst-dev libxext-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-ipafont-gothic dpkg-dev)
-# The Linux tests and benchmarks: GoogleTest, Google Benchmark, Xvfb with openbox, X clients.
-linux_test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev
+# The Linux tests and benchmarks: GoogleTest, Google Benchmark, Xvfb with openbox, X clients,
+# and gjs for the GNOME Shell extension's own tests.
+linux_test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev gjs
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db)
 # A headless KWin with Xwayland, a native Wayland window and KWin's fake-input protocol.
 kwin_pkgs=(kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev libwayland-bin
