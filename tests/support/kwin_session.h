@@ -12,9 +12,13 @@
 
 #include "tests/support/process.h"
 
+typedef struct _XDisplay Display;
+
 class KWinSession {
   public:
-    // Returns nullptr with a reason in `error` where KWin is not installed or does not come up.
+    // Returns nullptr with a reason in `error` where KWin is not installed or does not come up,
+    // or starts no Xwayland. KWin 6 starts Xwayland when the first X client connects: the
+    // session connects one and holds it for its life.
     static std::unique_ptr<KWinSession> Start(std::string* error);
     ~KWinSession();  // stops KWin (and with it Xwayland) and the bus
     KWinSession(const KWinSession&) = delete;
@@ -23,6 +27,7 @@ class KWinSession {
     Process& kwin() { return *kwin_; }
     const std::string& display_name() const { return display_name_; }  // Xwayland's, ":N"
     pid_t xwayland_pid() const { return xwayland_pid_; }
+    int major_version() const { return major_version_; }  // KWin's: 5 or 6
 
     // Loads a one-shot KWin script, runs it and unloads it again; false if KWin refused it.
     bool RunScript(const std::string& text);
@@ -59,5 +64,7 @@ class KWinSession {
     std::unique_ptr<Process> kwin_;
     std::string display_name_;
     pid_t xwayland_pid_ = 0;
+    Display* x_client_ = nullptr;  // the X client that keeps Xwayland up
+    int major_version_ = 0;
     int scripts_ = 0;
 };
