@@ -1,5 +1,10 @@
 #include "winsys/kwin_window_system.h"
 
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -9,7 +14,7 @@
 
 std::unique_ptr<KWinWindowSystem> KWinWindowSystem::Start(X11WindowSystem& x11,
                                                           std::string* error) {
-    std::unique_ptr<KWinReader> reader = KWinReader::Start(KWinReader::Mode::Push, error);
+    std::unique_ptr<KWinReader> reader = KWinReader::Start(error);
     if (reader == nullptr) {
         return nullptr;
     }
@@ -38,16 +43,76 @@ int KWinWindowSystem::EventDescriptor() const {
     return x11_.EventDescriptor();
 }
 
+bool KWinWindowSystem::Reading() const {
+    return reader_->stopped().empty();
+}
+
 void KWinWindowSystem::Pump() {
     x11_.Pump();
+    if (!Reading() && !std::exchange(said_stopped_, true)) {
+        std::fprintf(stderr,
+                     "velmo: KWin stopped reporting (%s); native Wayland windows cannot be seen "
+                     "any more\n",
+                     reader_->stopped().c_str());
+    }
     for (auto it = ids_.begin(); it != ids_.end();) {
-        if (reader_->IsWindow(it->second)) {
+        if (Reading() && reader_->IsWindow(it->second)) {
             ++it;
         } else {
             handles_.erase(it->second);
             it = ids_.erase(it);
         }
     }
+    std::erase_if(matches_, [this](const auto& m) { return !reader_->IsWindow(m.first); });
+}
+
+POINT KWinWindowSystem::ToX11(POINT logical) {
+    const std::optional<POINT> screen = reader_->state().screen();
+    if (!screen || screen->x <= 0 || screen->y <= 0) {
+        return logical;
+    }
+    if (screen->x != root_for_.x || screen->y != root_for_.y) {
+        int width = 0;
+        int height = 0;
+        if (!x11_.RootSize(&width, &height)) {
+            return logical;
+        }
+        root_for_ = *screen;
+        root_ = {width, height};
+    }
+    return {static_cast<LONG>(std::lround(static_cast<double>(logical.x) * root_.x / screen->x)),
+            static_cast<LONG>(std::lround(static_cast<double>(logical.y) * root_.y / screen->y))};
+}
+
+HWND KWinWindowSystem::MatchX11(const KWinWindow& w, HWND found) {
+    if (found == 0) {
+        return 0;
+    }
+    // This program's own windows: Form1 is KWin's window, a control the deepest at the point.
+    if (x11_.IsOwnWindow(found)) {
+        return w.pid == getpid() ? found : 0;
+    }
+    const auto cached = matches_.find(w.id);
+    if (cached != matches_.end() && cached->second.found == found &&
+        std::memcmp(&cached->second.frame, &w.frame, sizeof(RECT)) == 0) {
+        return cached->second.x11;
+    }
+    RECT outer{};
+    const POINT top_left = ToX11({w.frame.left, w.frame.top});
+    const POINT bottom_right = ToX11({w.frame.right, w.frame.bottom});
+    // Scaling rounds each edge: a pixel either way, or what one logical pixel makes.
+    const LONG slack = std::max<LONG>(1, ToX11({1, 1}).x);
+    const auto near = [slack](LONG a, LONG b) { return std::abs(a - b) <= slack; };
+    bool same = x11_.GetWindowRect(found, &outer) && near(outer.left, top_left.x) &&
+                near(outer.top, top_left.y) && near(outer.right, bottom_right.x) &&
+                near(outer.bottom, bottom_right.y);
+    if (same && w.pid != 0) {
+        const unsigned long pid = x11_.DeclaredProcess(found);
+        same = pid == 0 || pid == static_cast<unsigned long>(w.pid);
+    }
+    const HWND x11 = same ? found : 0;
+    matches_[w.id] = {w.frame, found, x11};
+    return x11;
 }
 
 void KWinWindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
@@ -105,7 +170,7 @@ BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
     // The X server is still asked: its reply brings the X11 side's state up to date.
     const BOOL x11 = x11_.GetCursorPos(point);
     const KWinReaderState& state = reader_->state();
-    if (!state.has_pointer()) {
+    if (!Reading() || !state.has_pointer()) {
         return x11;
     }
     *point = state.pointer();
@@ -114,8 +179,9 @@ BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
 
 HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
     const KWinReaderState& state = reader_->state();
-    // KWin tells only what lies under the pointer; until it has, X11 answers alone.
-    if (!state.has_pointer()) {
+    // KWin tells only what lies under the pointer; until it has, or once it stops, X11 answers
+    // alone.
+    if (!Reading() || !state.has_pointer()) {
         return x11_.WindowFromPoint(x, y);
     }
     if (state.pointer().x != x || state.pointer().y != y) {
@@ -125,12 +191,13 @@ HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
     if (under == nullptr) {
         return 0;
     }
-    if (under->xid == 0) {
+    const POINT at = ToX11({x, y});
+    const HWND found = x11_.WindowFromPoint(at.x, at.y);
+    const HWND xid = under->xid != 0 ? static_cast<HWND>(under->xid) : MatchX11(*under, found);
+    if (xid == 0) {
         return NativeHandle(under->id);
     }
     // Over an X11 window, X11 finds the same one, or the deepest of our own windows in ours.
-    const auto xid = static_cast<HWND>(under->xid);
-    const HWND found = x11_.WindowFromPoint(x, y);
     if (found == xid || (found != 0 && x11_.IsOwnWindow(found) && x11_.IsOwnWindow(xid))) {
         return found;
     }

@@ -66,6 +66,11 @@ class X11WindowSystem final : public Platform<RawTitle> {
     BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                       UINT flags) override;
 
+    // What a compositor's description of a window is held against: the process a client
+    // declares (_NET_WM_PID), 0 if none; the size of the root window, false if unknown.
+    unsigned long DeclaredProcess(HWND window);
+    bool RootSize(int* width, int* height);
+
   private:
     struct Parts;
     explicit X11WindowSystem(std::unique_ptr<Parts> parts);
