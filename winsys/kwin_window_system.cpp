@@ -97,20 +97,35 @@ HWND KWinWindowSystem::MatchX11(const KWinWindow& w, HWND found) {
         std::memcmp(&cached->second.frame, &w.frame, sizeof(RECT)) == 0) {
         return cached->second.x11;
     }
-    RECT outer{};
+    // KWin's logical frame in Xwayland's pixels; scaling rounds each edge, by a pixel either
+    // way or what one logical pixel makes.
     const POINT top_left = ToX11({w.frame.left, w.frame.top});
     const POINT bottom_right = ToX11({w.frame.right, w.frame.bottom});
-    // Scaling rounds each edge: a pixel either way, or what one logical pixel makes.
     const LONG slack = std::max<LONG>(1, ToX11({1, 1}).x);
     const auto near = [slack](LONG a, LONG b) { return std::abs(a - b) <= slack; };
-    bool same = x11_.GetWindowRect(found, &outer) && near(outer.left, top_left.x) &&
-                near(outer.top, top_left.y) && near(outer.right, bottom_right.x) &&
-                near(outer.bottom, bottom_right.y);
-    if (same && w.pid != 0) {
-        const unsigned long pid = x11_.DeclaredProcess(found);
-        same = pid == 0 || pid == static_cast<unsigned long>(w.pid);
+    const auto same = [&](HWND client) {
+        RECT outer{};
+        if (!x11_.GetWindowRect(client, &outer) || !near(outer.left, top_left.x) ||
+            !near(outer.top, top_left.y) || !near(outer.right, bottom_right.x) ||
+            !near(outer.bottom, bottom_right.y)) {
+            return false;
+        }
+        const unsigned long pid = w.pid != 0 ? x11_.DeclaredProcess(client) : 0;
+        return pid == 0 || pid == static_cast<unsigned long>(w.pid);
+    };
+    HWND x11 = same(found) ? found : 0;
+    // KWin 6 hides the windows over the desktop it shows without unmapping them: the window it
+    // names may lie beneath the uppermost X11 one at the point.
+    if (x11 == 0) {
+        const POINT at =
+            ToX11({(w.frame.left + w.frame.right) / 2, (w.frame.top + w.frame.bottom) / 2});
+        for (const HWND client : x11_.ClientsAt(at.x, at.y)) {
+            if (client != found && !x11_.IsOwnWindow(client) && same(client)) {
+                x11 = client;
+                break;
+            }
+        }
     }
-    const HWND x11 = same ? found : 0;
     matches_[w.id] = {w.frame, found, x11};
     return x11;
 }

@@ -9,10 +9,11 @@
 // know one, their processes too. KWin alone knows the stacking of native and X11 windows
 // together, so a native window over an X11 one is named by KWin, and the client beneath it,
 // with another frame and process, does not match. Among X11 windows Xwayland's stacking is
-// KWin's own, as KWin is their window manager, so the client X11 finds at the point is the one
-// KWin names. Captions are not compared: KWin rewrites them (blanks collapsed, a " <2>" added).
-// If KWin's reports stop (the script unloaded or failed, KWin gone), the program says so once
-// and goes on with X11 alone.
+// KWin's own, as KWin is their window manager, so the client X11 finds at the point is mostly
+// the one KWin names; where it is not (KWin 6 hides windows over the desktop it shows without
+// unmapping them), the clients beneath are held against it in turn. Captions are not compared:
+// KWin rewrites them (blanks collapsed, a " <2>" added). If KWin's reports stop (the script
+// unloaded or failed, KWin gone), the program says so once and goes on with X11 alone.
 #pragma once
 
 #include <memory>

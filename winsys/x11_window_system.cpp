@@ -345,6 +345,19 @@ unsigned long X11WindowSystem::DeclaredProcess(HWND window) {
     return pid.empty() ? 0 : pid[0];
 }
 
+std::vector<HWND> X11WindowSystem::ClientsAt(LONG x, LONG y) {
+    std::vector<HWND> clients;
+    if (!InProtocolRange(x) || !InProtocolRange(y)) {
+        return clients;
+    }
+    constexpr std::size_t kMost = 16;
+    for (const xcb_window_t w : parts_->finder.ClientsAt(static_cast<std::int16_t>(x),
+                                                         static_cast<std::int16_t>(y), kMost)) {
+        clients.push_back(static_cast<HWND>(w));
+    }
+    return clients;
+}
+
 bool X11WindowSystem::RootSize(int* width, int* height) {
     X11Connection& x = parts_->x;
     const auto cookie = xcb_get_geometry(x.xcb(), x.root());

@@ -70,6 +70,9 @@ class X11WindowSystem final : public Platform<RawTitle> {
     // declares (_NET_WM_PID), 0 if none; the size of the root window, false if unknown.
     unsigned long DeclaredProcess(HWND window);
     bool RootSize(int* width, int* height);
+    // The client windows at a point, uppermost first (at most 16): those a compositor hides
+    // without unmapping them too, and those beneath the uppermost.
+    std::vector<HWND> ClientsAt(LONG x, LONG y);
 
   private:
     struct Parts;
