@@ -4,6 +4,8 @@
 //   kwin_input X Y             moves the pointer to x, y
 //   kwin_input key CODE...     presses the keys (Linux input codes) in order, then releases them
 //                              in reverse: "key 42 28" is Shift+Enter
+//   kwin_input touch X Y       touches the screen at x, y and lifts the finger again: the
+//                              session's seat gains a touch device (Xwayland adds one)
 #include <wayland-client.h>
 
 #include <cstdlib>
@@ -31,7 +33,8 @@ void GlobalRemove(void*, wl_registry*, uint32_t) {}
 
 int main(int argc, char** argv) {
     const bool keys = argc >= 3 && std::strcmp(argv[1], "key") == 0;
-    if (!keys && argc != 3) {
+    const bool touch = argc == 4 && std::strcmp(argv[1], "touch") == 0;
+    if (!keys && !touch && argc != 3) {
         return 2;
     }
     wl_display* display = wl_display_connect(nullptr);
@@ -58,6 +61,13 @@ int main(int argc, char** argv) {
             org_kde_kwin_fake_input_keyboard_key(fake_input, *it, WL_KEYBOARD_KEY_STATE_RELEASED);
             wl_display_roundtrip(display);
         }
+    } else if (touch) {
+        org_kde_kwin_fake_input_touch_down(fake_input, 0, wl_fixed_from_int(std::atoi(argv[2])),
+                                           wl_fixed_from_int(std::atoi(argv[3])));
+        org_kde_kwin_fake_input_touch_frame(fake_input);
+        wl_display_roundtrip(display);
+        org_kde_kwin_fake_input_touch_up(fake_input, 0);
+        org_kde_kwin_fake_input_touch_frame(fake_input);
     } else {
         org_kde_kwin_fake_input_pointer_motion_absolute(fake_input,
                                                         wl_fixed_from_int(std::atoi(argv[1])),

@@ -254,3 +254,25 @@ bool KWinSession::MovePointer(int x, int y) {
     int px = 0, py = 0;
     return status == 0 && ReadPointer(&px, &py) && px == x && py == y;
 }
+
+bool KWinSession::Touch(int x, int y) {
+    return Process(
+               Process::Options{
+                   {VELLOMAR_KWIN_INPUT, "touch", std::to_string(x), std::to_string(y)}, {}, {}})
+               .Wait(5000ms) == 0;
+}
+
+bool KWinSession::ShowDesktop(bool show) {
+    // From a script: KWin ends showing the desktop when the bus client that asked for it leaves,
+    // as dbus-send does at once.
+    const auto showing = [] {
+        return DBusSend({"--dest=org.kde.KWin", "/KWin", "org.freedesktop.DBus.Properties.Get",
+                         "string:org.kde.KWin", "string:showingDesktop"})
+                   .find("boolean true") != std::string::npos;
+    };
+    if (showing() == show) {
+        return true;
+    }
+    return RunScript("workspace.slotToggleShowDesktop();") &&
+           WaitUntil([&] { return showing() == show; }, 3000ms);
+}

@@ -42,6 +42,12 @@ class KWinSession {
     // Presses the keys (Linux input codes: 1 Escape, 28 Enter, 42 left Shift) in order, then
     // releases them in reverse, through the fake-input protocol.
     bool PressKeys(const std::vector<int>& codes);
+    // Touches the screen there and lifts the finger, through the fake-input protocol: the seat
+    // gains a touch device, which Xwayland adds as a new input device.
+    bool Touch(int x, int y);
+    // Shows the desktop (every window hidden but the desktop's own), or ends showing it, and
+    // waits until KWin tells that it is so.
+    bool ShowDesktop(bool show);
     // The value of a JavaScript expression in KWin's scripting, as text, through a one-shot
     // script; nothing if KWin refused it.
     std::optional<std::string> Evaluate(const std::string& expression);
