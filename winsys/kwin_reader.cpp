@@ -352,6 +352,7 @@ std::unique_ptr<KWinReader> KWinReader::Start(std::string* error) {
         {QStringLiteral("path"), kReaderPath},
         {QStringLiteral("iface"), kReaderInterface},
         {QStringLiteral("name"), reader->name_},
+        {QStringLiteral("pid"), static_cast<qint64>(getpid())},
     };
     const QString file = directory + QStringLiteral("/") + reader->name_ + QStringLiteral(".js");
     if (!WriteScript(directory, file,

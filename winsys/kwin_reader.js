@@ -1,20 +1,22 @@
 // Runs inside KWin and tells velmo where the pointer is and which visible window lies under it.
 //
 // velmo writes this file with one line in front of it that defines `velmo`: the bus name and
-// object path that receive the reports, and the name this script was loaded under.
+// object path that receive the reports, the name this script was loaded under, and velmo's
+// process id.
 //
 // Each report is one JSON string passed to Report():
 //   {"pointer": [x, y], "under": id, "windows": [{"id", "caption", "frame": [x, y, w, h],
 //    "xid", "pid"}], "removed": [id], "screen": [w, h], "failed": why}
-// Every field is optional. "under" is "" where no window lies under the pointer. A window is
-// described when it first lies under the pointer and again whenever its caption or frame
-// changes; its removal is reported once. "xid" is the X window id of an X11 client where KWin
+// Every field is optional. "under" is "" where no window lies under the pointer. The pointer is
+// reported when the window under it changes, and while it moves over velmo's own windows. A
+// window is described when it first lies under the pointer and again whenever its caption or
+// frame changes; its removal is reported once. "xid" is the X window id of an X11 client where KWin
 // tells it (5.27), else 0; "pid" the window's process, 0 if KWin knows none. "screen" is the
 // size of the whole desktop in logical pixels. "failed" is the last report: the script has met
 // an error and does nothing more.
 //
 // Reports are coalesced: one goes out at once, then at most one every 100 ms while changes keep
-// coming, and none while nothing changes.
+// coming, and none while nothing changes; the pointer is not listened to in between.
 //
 // The same script runs on KWin 5.27 and 6: the differences are detected, never assumed.
 
@@ -23,7 +25,8 @@ var described = {};   // id -> the last description sent, as JSON
 var watched = {};     // id -> true once its signals are connected
 var dirty = {};       // id -> window: described windows that may have changed
 var removals = [];    // described windows that have ended, not yet reported
-var lastPointer = "";
+var lastPointer = "";   // the pointer as last reported
+var lastLooked = "";    // the pointer where the script last looked
 var lastUnder = null;
 var lastScreen = "";
 var unanswered = 0;   // reports sent whose reply has not come back yet
@@ -31,7 +34,6 @@ var kMaxCaption = 2048;
 var kPaceMs = 100;
 
 var pace = null;      // the timer that spaces reports; null where scripts have no QTimer
-var pending = false;  // a change came while the timer ran
 if (typeof QTimer === "function") {
     pace = new QTimer();
     pace.singleShot = true;
@@ -228,14 +230,18 @@ function changes(forceAll) {
     }
     var pos = workspace.cursorPos;
     var pointer = [Math.round(pos.x), Math.round(pos.y)];
-    if (forceAll || String(pointer) !== lastPointer) {
+    lastLooked = String(pointer);
+    var windows = [];
+    var w = windowAt(pos.x, pos.y);
+    var under = w ? idOf(w) : "";
+    // velmo takes another window as a whole, wherever the pointer lies on it; on its own
+    // windows the point tells which of them it is.
+    var pointerMatters = forceAll || under !== lastUnder || (w !== null && w.pid === velmo.pid);
+    if (pointerMatters && String(pointer) !== lastPointer) {
         lastPointer = String(pointer);
         report.pointer = pointer;
         any = true;
     }
-    var windows = [];
-    var w = windowAt(pos.x, pos.y);
-    var under = w ? idOf(w) : "";
     if (w) {
         watch(w);
         dirty[under] = w;
@@ -280,23 +286,44 @@ function flush() {
     return true;
 }
 
-// Something may have changed: report it now, or when the pace allows.
+// The pointer's moves are not listened to while the pace holds reports back: a moving pointer
+// signals hundreds of times a second, and even a handler that only notes it costs KWin more than
+// the reports do. When the pace lets go, where the pointer then is gets reported.
+var onCursor = null;
+var cursorHeard = false;
+
+function hearCursor(hear) {
+    if (onCursor === null || hear === cursorHeard) {
+        return;
+    }
+    if (hear) {
+        workspace.cursorPosChanged.connect(onCursor);
+    } else {
+        workspace.cursorPosChanged.disconnect(onCursor);
+    }
+    cursorHeard = hear;
+}
+
+// Something may have changed: report it now, and hold everything after it back for a while.
 function schedule() {
     if (pace === null) {
         flush();
-    } else if (pace.active) {
-        pending = true;
-    } else if (flush()) {
+    } else if (!pace.active) {
+        flush();
         pace.start();
+        hearCursor(false);
     }
 }
 
+// The pace lets go: whatever changed while it held goes out. While the pointer still moves, or
+// something was sent, the pace holds again; else the pointer is listened to again.
 function paced() {
-    if (pending) {
-        pending = false;
-        if (flush()) {
-            pace.start();
-        }
+    var pos = workspace.cursorPos;
+    var moved = String([Math.round(pos.x), Math.round(pos.y)]) !== lastLooked;
+    if (flush() || moved) {
+        pace.start();
+    } else {
+        hearCursor(true);
     }
 }
 
@@ -378,7 +405,10 @@ try {
     }
     connectFirst(["windowAdded", "clientAdded"], added);
     connectFirst(["windowRemoved", "clientRemoved"], removed);
-    connectFirst(["cursorPosChanged"], schedule);
+    if (workspace.cursorPosChanged && typeof workspace.cursorPosChanged.connect === "function") {
+        onCursor = guarded(schedule);
+        hearCursor(true);
+    }
     connectFirst(["currentDesktopChanged"], schedule);
     connectFirst(["currentActivityChanged"], schedule);
     connectFirst(["virtualScreenSizeChanged"], schedule);
