@@ -1,11 +1,10 @@
-// What the KWin reader costs at rest, in push and in poll mode: a headless KWin with a native
-// window under a still pointer, and the processor time of this process (the reader's side) and
-// of KWin over a stretch of seconds. Usage: kwin_reader_cost push|poll [seconds]
+// What the KWin reader costs at rest: a headless KWin with a native window under a still
+// pointer, and the processor time of this process (the reader's side) and of KWin over a
+// stretch of seconds. Usage: kwin_reader_cost [seconds]
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "tests/support/kwin_session.h"
@@ -17,12 +16,11 @@ double StatMilliseconds(pid_t pid) {
 
 int main(int argc, char** argv) {
     using namespace std::chrono_literals;
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s push|poll [seconds]\n", argv[0]);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    if (seconds <= 0) {
+        std::fprintf(stderr, "usage: %s [seconds]\n", argv[0]);
         return 2;
     }
-    const bool push = std::strcmp(argv[1], "push") == 0;
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 30;
     std::string error;
     std::unique_ptr<KWinSession> session = KWinSession::Start(&error);
     if (!session) {
@@ -32,8 +30,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Process native(
         Process::Options{{VELLOMAR_WAYLAND_WINDOW, "at rest"}, {"QT_QPA_PLATFORM=wayland"}, {}});
-    std::unique_ptr<KWinReader> reader =
-        KWinReader::Start(push ? KWinReader::Mode::Push : KWinReader::Mode::Poll, &error);
+    std::unique_ptr<KWinReader> reader = KWinReader::Start(&error);
     if (!reader) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -62,9 +59,9 @@ int main(int argc, char** argv) {
         std::chrono::duration<double, std::milli>(ProcessorTime(getpid()) - self0).count();
     const double kwin = StatMilliseconds(session->kwin().pid()) - kwin0;
     std::printf(
-        "%s: under \"%s\"; %d reports at rest in %d s; reader %.1f ms, KWin %.1f ms "
+        "under \"%s\"; %d reports at rest in %d s; reader %.1f ms, KWin %.1f ms "
         "(%.3f%% and %.3f%% of a core)\n",
-        argv[1], under ? under->caption.c_str() : "", reports - settled_reports, seconds, self,
-        kwin, self / (seconds * 10.0), kwin / (seconds * 10.0));
+        under ? under->caption.c_str() : "", reports - settled_reports, seconds, self, kwin,
+        self / (seconds * 10.0), kwin / (seconds * 10.0));
     return 0;
 }

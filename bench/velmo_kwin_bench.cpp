@@ -1,13 +1,17 @@
-// What velmo costs at rest on Plasma's Wayland session against what it costs on X11, in the same
-// run: a headless KWin with Xwayland and a native window under the still pointer, and an Xvfb
-// with openbox and an X11 window under the still pointer, one velmo on each.
+// What velmo costs on Plasma's Wayland session against what it costs on X11, in the same run: a
+// headless KWin with Xwayland, and an Xvfb with openbox, one velmo on each. At rest: a native
+// window under the still pointer on KWin, an X11 window on Xvfb. Moving: the pointer sweeps to
+// and fro over an X11 and a native window (two X11 windows on Xvfb) 250 times a second.
 #include <benchmark/benchmark.h>
 
 #include <signal.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <time.h>
 
 #include <array>
+#include <functional>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -169,6 +173,175 @@ void RestingOnPlasmaAgainstX11(benchmark::State& state) {
 BENCHMARK(RestingOnPlasmaAgainstX11)
     ->Args({2000, 30, 0})
     ->Args({2000, 30, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
+// Moves the pointer of the Xvfb as kwin_input's sweep does on KWin: to and fro between two
+// points, `hz` steps a second, for `seconds`.
+void SweepX11(Display* d, int hz, int seconds, int x0, int y0, int x1, int y1) {
+    constexpr int kStepsEachWay = 100;
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    const long period_ns = 1000000000L / hz;
+    for (long i = 0; i < static_cast<long>(hz) * seconds; ++i) {
+        const long phase = i % (2 * kStepsEachWay);
+        const long k = phase < kStepsEachWay ? phase : 2 * kStepsEachWay - phase;
+        XTestFakeMotionEvent(d, -1, static_cast<int>(x0 + (x1 - x0) * k / kStepsEachWay),
+                             static_cast<int>(y0 + (y1 - y0) * k / kStepsEachWay), CurrentTime);
+        XFlush(d);
+        next.tv_nsec += period_ns;
+        if (next.tv_nsec >= 1000000000L) {
+            next.tv_nsec -= 1000000000L;
+            ++next.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+}
+
+// Processor time of some processes while `during` runs, as seconds.
+std::vector<double> SecondsDuring(const std::vector<std::pair<pid_t, Reader>>& processes,
+                                  const std::function<void()>& during) {
+    std::vector<std::chrono::nanoseconds> before;
+    for (const auto& [pid, read] : processes) {
+        before.push_back(read(pid));
+    }
+    during();
+    std::vector<double> seconds;
+    for (std::size_t i = 0; i < processes.size(); ++i) {
+        seconds.push_back(
+            std::chrono::duration<double>(processes[i].second(processes[i].first) - before[i])
+                .count());
+    }
+    return seconds;
+}
+
+// Args: steps a second, seconds of each stretch, and where the pointer sweeps: 0 over an X11
+// window (left) and a native window (right) on KWin, 1 within the native window alone: once before
+// velmo starts there, once with velmo, and once after it has ended (KWin's own cost, before and
+// after, averaged); then over the same places on Xvfb, where both are X11 windows, with velmo
+// there. Another window than Form1 holds the focus.
+void MovingOnPlasmaAgainstX11(benchmark::State& state) {
+    const int hz = static_cast<int>(state.range(0));
+    const int seconds = static_cast<int>(state.range(1));
+    constexpr int kLeft = 100, kRight = 600, kTop = 100, kWidth = 400, kHeight = 300;
+    // Across both windows, velmo's target changes and Form1 is painted anew a few times a
+    // second; within the native window only the pointer changes.
+    const bool across = state.range(2) == 0;
+    const int x0 = across ? kLeft + 50 : kRight + 50;
+    const int x1 = kRight + kWidth - 50;
+    const int y = kTop + kHeight / 2;
+    std::string error;
+    auto x11 = XSession::Start({}, &error);
+    if (x11 == nullptr) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const XWindow x11_left =
+        x11->CreateClient(kLeft, kTop, kWidth, kHeight, "moving over an X11 window");
+    x11->CreateClient(kRight, kTop, kWidth, kHeight, "and over another");
+    auto kwin = KWinSession::Start(&error);
+    if (kwin == nullptr) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    Display* xwayland = XOpenDisplay(kwin->display_name().c_str());
+    CreateTitledWindow(xwayland, kLeft, kTop, kWidth, kHeight, "moving over an X11 window");
+    Process native(Process::Options{
+        {VELLOMAR_WAYLAND_WINDOW, "and over a native one"}, {"QT_QPA_PLATFORM=wayland"}, {}});
+    if (!WaitUntil(
+            [&] {
+                return kwin->PlaceWindow("moving over an X11 window", kLeft, kTop, kWidth,
+                                         kHeight) &&
+                       kwin->PlaceWindow("and over a native one", kRight, kTop, kWidth, kHeight);
+            },
+            10s)) {
+        state.SkipWithError("the windows were not placed");
+        return;
+    }
+    const pid_t kwin_pid = kwin->kwin().pid();
+    const pid_t xwayland_pid = kwin->xwayland_pid();
+    const Reader fine = &ProcessorTime;
+    const Reader counted = &ProcessorTimeWithEndedThreads;
+    const auto sweep_kwin = [&] {
+        Process(Process::Options{
+                    {VELLOMAR_KWIN_INPUT, "sweep", std::to_string(hz), std::to_string(seconds),
+                     std::to_string(x0), std::to_string(y), std::to_string(x1), std::to_string(y)},
+                    {},
+                    {}})
+            .Wait(std::chrono::seconds(seconds + 10));
+    };
+    std::vector<double> alone_before, with, alone_after, window_only, on_x11;
+    double wall = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        alone_before = SecondsDuring({{kwin_pid, counted}, {xwayland_pid, fine}}, sweep_kwin);
+        {
+            auto on_plasma =
+                StartVelmo({"WAYLAND_DISPLAY=" + std::string(std::getenv("WAYLAND_DISPLAY")),
+                            "DISPLAY=" + kwin->display_name()});
+            // Another window takes the focus from Form1, whose caret would blink: KWin renders
+            // each blink, which is no cost of reading windows.
+            std::this_thread::sleep_for(2s);
+            if (!kwin->Activate(native.pid())) {
+                state.SkipWithError("the native window did not become active");
+                return;
+            }
+            std::this_thread::sleep_for(1s);
+            with = SecondsDuring(
+                {{kwin_pid, counted}, {xwayland_pid, fine}, {on_plasma->pid(), fine}}, sweep_kwin);
+            if (!on_plasma->Running()) {
+                state.SkipWithError("velmo on KWin ended early");
+                return;
+            }
+            on_plasma->Stop();
+        }
+        std::this_thread::sleep_for(1s);
+        alone_after = SecondsDuring({{kwin_pid, counted}, {xwayland_pid, fine}}, sweep_kwin);
+        {
+            // velmo's window without its reader: velmo on Xwayland as on any X11 desktop.
+            auto without_reader = StartVelmo({"DISPLAY=" + kwin->display_name()});
+            std::this_thread::sleep_for(2s);
+            if (!kwin->Activate(native.pid())) {
+                state.SkipWithError("the native window did not become active");
+                return;
+            }
+            std::this_thread::sleep_for(1s);
+            window_only = SecondsDuring({{kwin_pid, counted}}, sweep_kwin);
+            without_reader->Stop();
+        }
+        auto velmo_x11 = StartVelmo({"DISPLAY=" + x11->display_name()});
+        std::this_thread::sleep_for(2s);
+        AskWindowManager(x11->display(), x11_left, "_NET_ACTIVE_WINDOW");
+        if (!WaitUntil([&] { return ActiveWindow(x11->display()) == x11_left; }, 5s)) {
+            state.SkipWithError("the X11 window did not become active");
+            return;
+        }
+        std::this_thread::sleep_for(1s);
+        on_x11 = SecondsDuring({{velmo_x11->pid(), fine}, {x11->server().pid(), fine}},
+                               [&] { SweepX11(x11->display(), hz, seconds, x0, y, x1, y); });
+        velmo_x11->Stop();
+        wall = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    XCloseDisplay(xwayland);
+    state.SetIterationTime(wall);
+    const double kwin_alone = (alone_before[0] + alone_after[0]) / 2;
+    state.counters["kwin_alone_s"] = kwin_alone;
+    state.counters["kwin_with_velmo_s"] = with[0];
+    state.counters["kwin_with_per_alone"] = kwin_alone > 0 ? with[0] / kwin_alone : 0;
+    state.counters["kwin_velmo_without_reader_s"] = window_only[0];
+    state.counters["kwin_with_per_without_reader"] =
+        window_only[0] > 0 ? with[0] / window_only[0] : 0;
+    state.counters["xwayland_alone_s"] = (alone_before[1] + alone_after[1]) / 2;
+    state.counters["xwayland_with_velmo_s"] = with[1];
+    state.counters["velmo_plasma_s"] = with[2];
+    state.counters["velmo_x11_s"] = on_x11[0];
+    state.counters["velmo_plasma_per_x11"] = on_x11[0] > 0 ? with[2] / on_x11[0] : 0;
+    state.counters["xvfb_with_velmo_s"] = on_x11[1];
+}
+BENCHMARK(MovingOnPlasmaAgainstX11)
+    ->Args({250, 30, 0})
+    ->Args({250, 30, 1})
     ->UseManualTime()
     ->Unit(benchmark::kSecond)
     ->Iterations(1);

@@ -4,8 +4,9 @@
 # Usage: scripts/setup.sh [run|linux-test|test]   (default: test)
 #        scripts/setup.sh list MODE [RELEASE]       (prints the packages of MODE, one a line)
 #   run         building and starting velmo
-#   linux-test  that, and building and running the Linux tests (the Debian 13 root's set)
-#   test        that, the headless KWin, the fuzz targets, both Windows builds and Wine
+#   linux-test  that, and building and running the Linux tests with the headless KWin (the
+#               Debian 13 root's set)
+#   test        that, the fuzz targets, both Windows builds and Wine
 #
 # An index that cannot be downloaded (a mirror in the middle of a sync) is only a warning: the
 # update is tried once more, then the packages are installed from what the indexes hold. The one
@@ -65,7 +66,7 @@ wine32_pkgs=(wine32:i386)
 
 pkgs=("${build_pkgs[@]}")
 case $mode in
-linux-test) pkgs+=("${linux_test_pkgs[@]}") ;;
+linux-test) pkgs+=("${linux_test_pkgs[@]}" "${kwin_pkgs[@]}") ;;
 test) pkgs+=("${linux_test_pkgs[@]}" "${kwin_pkgs[@]}" "${host_test_pkgs[@]}") ;;
 esac
 if [ -n "$list" ]; then

@@ -50,7 +50,7 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     XMapWindow(display, x11);
     XFlush(display);
 
-    std::unique_ptr<KWinReader> reader = KWinReader::Start(KWinReader::Mode::Push, &error);
+    std::unique_ptr<KWinReader> reader = KWinReader::Start(&error);
     ASSERT_NE(reader, nullptr) << error;
     EXPECT_TRUE(session->ScriptLoaded(reader->script_name().toStdString()));
 
@@ -58,7 +58,7 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
         return Spin([&] { return session->PlaceWindow(title, x, 100, 300, 200); }) &&
                session->MovePointer(x + 150, 200) && Spin([&] {
                    const KWinWindow* w = reader->state().under();
-                   return w != nullptr && w->caption == title;
+                   return w != nullptr && w->caption == title && w->frame.left == x;
                });
     };
     ASSERT_TRUE(placed(native_title, 100));
@@ -66,21 +66,24 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     EXPECT_EQ(native_window.xid, 0u);
     EXPECT_EQ(native_window.frame.left, 100);
     EXPECT_EQ(native_window.frame.bottom, 300);
-    EXPECT_EQ(reader->state().pointer().x, 250);
 
     ASSERT_TRUE(placed(x11_title, 600));
-    EXPECT_EQ(reader->state().under()->xid, x11);
+    // KWin 5.27 tells the X id; KWin 6 tells none, and velmo matches the window itself.
+    EXPECT_EQ(reader->state().under()->xid, session->major_version() == 5 ? x11 : 0u);
 
-    // Off every window.
+    // Off every window; the pointer is told with each change of the window under it.
     ASSERT_TRUE(session->MovePointer(1200, 1000));
     EXPECT_TRUE(Spin([&] { return reader->state().under() == nullptr; }));
+    EXPECT_EQ(reader->state().pointer().x, 1200);
 
-    // A second window of the same caption, which KWin shows as "caption <2>", reads as the
+    // A second window of the same caption, which KWin 5.27 shows as "caption <2>", reads as the
     // caption its application set.
     Process twin(
         Process::Options{{VELLOMAR_WAYLAND_WINDOW, native_title}, {"QT_QPA_PLATFORM=wayland"}, {}});
     ASSERT_TRUE(Spin([&] { return session->PlaceWindowOf(twin.pid(), 900, 400, 300, 200); }));
-    EXPECT_NE(session->CaptionOf(twin.pid()), native_title);
+    if (session->major_version() == 5) {
+        EXPECT_NE(session->CaptionOf(twin.pid()), native_title);
+    }
     ASSERT_TRUE(session->MovePointer(1050, 500));
     EXPECT_TRUE(Spin([&] {
         const KWinWindow* w = reader->state().under();

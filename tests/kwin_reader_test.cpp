@@ -14,8 +14,17 @@ constexpr const char* kOverNative =
     R"("caption":"Wayland Terminal","frame":[269,298,742,427],"xid":0}],)"
     R"("under":"{8940f890-2dfc-4e24-9e5e-9fe8973313f7}"})";
 
+std::string Repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
+const std::string kCutCaption = Repeated("é", 2048);  // 4096 bytes
+
 struct Step {
-    const char* json;
+    std::string json;
     bool parses;
 };
 
@@ -132,7 +141,47 @@ INSTANTIATE_TEST_SUITE_P(
              "Wayland Terminal",
              {269, 298, 1011, 725},
              0},
+        // KWin 6 gives no X id, but the process; a caption past 4 KiB is cut at a character.
+        Case{"LongCaptionIsCutAtACharacterBoundary",
+             {{R"({"pointer":[1,1],"under":"{l}","screen":[1280,1024],"windows":[{"id":"{l}",)"
+               R"("caption":")" +
+                   Repeated("é", 3000) + R"(","frame":[0,0,10,10],"xid":0,"pid":4242}]})",
+               true}},
+             true,
+             {1, 1},
+             "{l}",
+             kCutCaption.c_str(),
+             {0, 0, 10, 10},
+             0},
         Case{"NothingYet", {{"{}", true}}, false, {}, nullptr, nullptr, {}, 0}),
     [](const testing::TestParamInfo<Case>& row) { return std::string(row.param.name); });
+
+// A window's process and the desktop's size come through; past 256 windows the oldest that is
+// not under the pointer goes.
+TEST(KWinReaderState, KeepsAtMostItsWindowsAndTheOneUnderThePointer) {
+    KWinReaderState state;
+    const auto window = [](int i) {
+        return R"({"id":"{w)" + std::to_string(i) +
+               R"(}","caption":"c","frame":[0,0,1,1],"pid":7})";
+    };
+    std::optional<KWinReport> first = ParseKWinReport(
+        R"({"pointer":[0,0],"under":"{w0}","screen":[1280,1024],"windows":[)" + window(0) + "]}");
+    ASSERT_TRUE(first.has_value());
+    state.Apply(*first);
+    for (int i = 1; i <= 300; ++i) {
+        std::optional<KWinReport> r = ParseKWinReport(R"({"windows":[)" + window(i) + "]}");
+        ASSERT_TRUE(r.has_value());
+        state.Apply(*r);
+    }
+    EXPECT_EQ(state.window_count(), KWinReaderState::kMaxWindows);
+    ASSERT_NE(state.under(), nullptr);
+    EXPECT_EQ(state.under()->pid, 7);
+    EXPECT_FALSE(state.IsWindow("{w1}"));
+    EXPECT_TRUE(state.IsWindow("{w300}"));
+    ASSERT_TRUE(state.screen().has_value());
+    EXPECT_EQ(state.screen()->x, 1280);
+    // Too long to be read at all.
+    EXPECT_FALSE(ParseKWinReport(R"({"under":")" + std::string(kMaxReportBytes, 'x') + R"("})"));
+}
 
 }  // namespace

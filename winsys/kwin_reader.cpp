@@ -1,20 +1,29 @@
 #include "winsys/kwin_reader.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QTimer>
+
+#include "winsys/x11_text.h"
 
 // The script's text, compiled in from kwin_reader.js.
 extern const char* const kKWinReaderScript;
@@ -28,6 +37,11 @@ const QString kReaderPath = QStringLiteral("/Reader");
 const QString kReaderInterface = QStringLiteral("org.vellomar.KWinReader");
 const QString kScriptPrefix = QStringLiteral("velmo-kwin-");
 constexpr int kCallTimeoutMs = 2000;
+// The script's first report comes at once after it runs; later ones only on a change. Whether
+// the script is still loaded is asked at this pace, so that reports that stop are noticed
+// within two seconds.
+constexpr int kFirstReportMs = 2000;
+constexpr int kCheckMs = 1000;
 
 bool IsInteger(const QJsonValue& v) {
     return v.isDouble() &&
@@ -50,9 +64,15 @@ std::optional<KWinWindow> ParseWindow(const QJsonValue& value) {
     if (!xid.isUndefined() && (!IsInteger(xid) || xid.toDouble() < 0)) {
         return std::nullopt;
     }
+    const QJsonValue pid = o.value(QStringLiteral("pid"));
+    if (!pid.isUndefined() && (!IsInteger(pid) || pid.toDouble() < 0 || pid.toDouble() > 1e9)) {
+        return std::nullopt;
+    }
     KWinWindow w;
     w.id = o.value(QStringLiteral("id")).toString().toStdString();
     w.caption = o.value(QStringLiteral("caption")).toString().toStdString();
+    w.caption.resize(x11_text::Utf8PrefixLength(w.caption, kMaxCaptionBytes));
+    w.pid = static_cast<long>(pid.toDouble());
     const int x = frame[0].toInt();
     const int y = frame[1].toInt();
     w.frame = RECT{x, y, x + frame[2].toInt(), y + frame[3].toInt()};
@@ -125,6 +145,9 @@ void UnloadStale(const QString& directory) {
 }  // namespace
 
 std::optional<KWinReport> ParseKWinReport(std::string_view json) {
+    if (json.size() > kMaxReportBytes) {
+        return std::nullopt;
+    }
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(
         QByteArray(json.data(), static_cast<qsizetype>(json.size())), &error);
@@ -165,25 +188,57 @@ std::optional<KWinReport> ParseKWinReport(std::string_view json) {
     if (!removed.isUndefined() && !ParseIds(removed, &report.removed)) {
         return std::nullopt;
     }
+    const QJsonValue screen = o.value(QStringLiteral("screen"));
+    if (!screen.isUndefined()) {
+        const QJsonArray size = screen.toArray();
+        if (size.size() != 2 || !IsInteger(size[0]) || !IsInteger(size[1])) {
+            return std::nullopt;
+        }
+        report.screen = POINT{size[0].toInt(), size[1].toInt()};
+    }
+    const QJsonValue failed = o.value(QStringLiteral("failed"));
+    if (!failed.isUndefined()) {
+        if (!failed.isString()) {
+            return std::nullopt;
+        }
+        const std::string why = failed.toString().toStdString();
+        report.failed = why.substr(0, x11_text::Utf8PrefixLength(why, 200));
+    }
     return report;
 }
 
 void KWinReaderState::Apply(const KWinReport& report) {
-    for (const KWinWindow& w : report.windows) {
-        windows_[w.id] = w;
-    }
-    for (const std::string& id : report.removed) {
+    const auto forget = [this](const std::string& id) {
         windows_.erase(id);
+        std::erase(arrival_, id);
+    };
+    for (const std::string& id : report.removed) {
+        forget(id);
         if (under_ == id) {
             under_.clear();
         }
     }
+    if (report.under) {
+        under_ = *report.under;
+    }
+    for (const KWinWindow& w : report.windows) {
+        if (windows_.insert_or_assign(w.id, w).second) {
+            arrival_.push_back(w.id);
+        }
+    }
+    for (std::size_t i = 0; windows_.size() > kMaxWindows && i < arrival_.size();) {
+        if (arrival_[i] == under_) {
+            ++i;
+        } else {
+            forget(std::string(arrival_[i]));
+        }
+    }
+    if (report.screen) {
+        screen_ = *report.screen;
+    }
     if (report.pointer) {
         has_pointer_ = true;
         pointer_ = *report.pointer;
-    }
-    if (report.under) {
-        under_ = *report.under;
     }
 }
 
@@ -193,41 +248,102 @@ const KWinWindow* KWinReaderState::Find(const std::string& id) const {
 }
 
 QString KWinReader::ScriptDirectory() {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty()) {
-        base = QDir::tempPath();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/') {
+        return {};
     }
-    return base + QStringLiteral("/velmo-kwin");
+    return QFile::decodeName(runtime) + QStringLiteral("/velmo-kwin");
 }
 
 QString KWinReader::ScriptName(long pid) {
     return kScriptPrefix + QString::number(pid);
 }
 
-std::unique_ptr<KWinReader> KWinReader::Start(Mode mode, std::string* error) {
+namespace {
+
+// Whether `path` is a directory of this user's that no one else may enter, itself and not a
+// link to one.
+bool IsPrivateDirectory(const QByteArray& path) {
+    struct stat s {};
+    return lstat(path.constData(), &s) == 0 && S_ISDIR(s.st_mode) && s.st_uid == getuid() &&
+           (s.st_mode & 077) == 0;
+}
+
+// Writes the script to `file`, which only this user can read or replace: the runtime
+// directory and ours in it are private, and the file is made anew, never through a link.
+bool WriteScript(const QString& directory, const QString& file, const QByteArray& text,
+                 std::string* error) {
+    const QByteArray dir = QFile::encodeName(directory);
+    const QByteArray runtime = QFile::encodeName(QFileInfo(directory).path());
+    if (!IsPrivateDirectory(runtime)) {
+        *error = "the runtime directory " + runtime.toStdString() + " is not private";
+        return false;
+    }
+    if (mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = "cannot make " + dir.toStdString();
+        return false;
+    }
+    if (!IsPrivateDirectory(dir)) {
+        *error = dir.toStdString() + " is not a private directory";
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(file);
+    unlink(path.constData());  // a file of an earlier process that had this process's id
+    const int fd =
+        open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = "cannot make the script file " + path.toStdString();
+        return false;
+    }
+    qsizetype done = 0;
+    while (done < text.size()) {
+        const ssize_t n =
+            write(fd, text.constData() + done, static_cast<size_t>(text.size() - done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += n;
+    }
+    close(fd);
+    if (done != text.size()) {
+        *error = "cannot write the script file " + path.toStdString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<KWinReader> KWinReader::Start(std::string* error) {
+    const QString directory = ScriptDirectory();
+    if (directory.isEmpty()) {
+        *error = "no runtime directory (XDG_RUNTIME_DIR) for KWin's script";
+        return nullptr;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         *error = "no session bus";
         return nullptr;
     }
-    if (!bus.interface()->isServiceRegistered(kKWin).value()) {
+    const QDBusReply<QString> owner = bus.interface()->serviceOwner(kKWin);
+    if (!owner.isValid() || owner.value().isEmpty()) {
         *error = "KWin is not on the session bus";
         return nullptr;
     }
 
     std::unique_ptr<KWinReader> reader(new KWinReader);
+    reader->kwin_owner_ = owner.value();
     if (!bus.registerObject(kReaderPath, reader.get(), QDBusConnection::ExportScriptableSlots)) {
         *error = "cannot register the receiver on the session bus";
         return nullptr;
     }
     reader->registered_ = true;
 
-    const QString directory = ScriptDirectory();
-    QDir().mkpath(directory);
     UnloadStale(directory);
-
     reader->name_ = ScriptName(getpid());
-    reader->file_ = directory + QStringLiteral("/") + reader->name_ + QStringLiteral(".js");
     // A script of an earlier process that had this process's id.
     Unload(reader->name_);
 
@@ -236,46 +352,66 @@ std::unique_ptr<KWinReader> KWinReader::Start(Mode mode, std::string* error) {
         {QStringLiteral("path"), kReaderPath},
         {QStringLiteral("iface"), kReaderInterface},
         {QStringLiteral("name"), reader->name_},
-        {QStringLiteral("mode"),
-         mode == Mode::Push ? QStringLiteral("push") : QStringLiteral("poll")},
+        {QStringLiteral("pid"), static_cast<qint64>(getpid())},
     };
-    QFile file(reader->file_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = "cannot write the script to " + reader->file_.toStdString();
+    const QString file = directory + QStringLiteral("/") + reader->name_ + QStringLiteral(".js");
+    if (!WriteScript(directory, file,
+                     "var velmo = " + QJsonDocument(settings).toJson(QJsonDocument::Compact) +
+                         ";\n" + kKWinReaderScript,
+                     error)) {
         return nullptr;
     }
-    file.write("var velmo = " + QJsonDocument(settings).toJson(QJsonDocument::Compact) + ";\n");
-    file.write(kKWinReaderScript);
-    file.close();
+    reader->file_ = file;
 
-    const QDBusReply<int> id =
-        CallScripting(QStringLiteral("loadScript"), {reader->file_, reader->name_});
+    const QDBusReply<int> id = CallScripting(QStringLiteral("loadScript"), {file, reader->name_});
     if (!id.isValid() || id.value() < 0) {
         *error = "KWin did not load the script";
         return nullptr;
     }
+    // KWin answers run even when the script fails; its first report tells that it runs.
+    QEventLoop first_report;
+    QObject::connect(reader.get(), &KWinReader::Changed, &first_report, &QEventLoop::quit);
+    QTimer::singleShot(kFirstReportMs, &first_report, &QEventLoop::quit);
     // KWin 6 puts a loaded script at /Scripting/Script<id>, 5.27 at /<id>.
     const QString paths[] = {QStringLiteral("/Scripting/Script%1").arg(id.value()),
                              QStringLiteral("/%1").arg(id.value())};
+    bool ran = false;
     for (const QString& path : paths) {
         const QDBusMessage run =
             bus.call(QDBusMessage::createMethodCall(kKWin, path, kScript, QStringLiteral("run")),
                      QDBus::Block, kCallTimeoutMs);
         if (run.type() == QDBusMessage::ReplyMessage) {
-            if (mode == Mode::Poll) {
-                auto* timer = new QTimer(reader.get());
-                QObject::connect(timer, &QTimer::timeout, reader.get(), &KWinReader::Answer);
-                timer->start(100);
-            }
-            return reader;
+            ran = true;
+            break;
         }
     }
-    *error = "KWin did not run the script";
-    return nullptr;
+    if (!ran) {
+        *error = "KWin did not run the script";
+        return nullptr;
+    }
+    if (!reader->state_.has_pointer()) {
+        first_report.exec();
+    }
+    if (!reader->stopped_.empty() || !reader->state_.has_pointer()) {
+        *error = reader->stopped_.empty() ? "KWin ran the script, but it did not report"
+                                          : reader->stopped_;
+        return nullptr;
+    }
+
+    // Reports stop when KWin leaves the bus, when the script fails (it says so) or when it is
+    // unloaded (asked at a steady pace, as KWin tells no one).
+    auto* watcher =
+        new QDBusServiceWatcher(kKWin, bus, QDBusServiceWatcher::WatchForOwnerChange, reader.get());
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, reader.get(),
+                     [r = reader.get()] { r->Stop("KWin left the session bus"); });
+    auto* check = new QTimer(reader.get());
+    QObject::connect(check, &QTimer::timeout, reader.get(), &KWinReader::CheckLoaded);
+    check->start(kCheckMs);
+    return reader;
 }
 
 KWinReader::~KWinReader() {
-    if (!name_.isEmpty()) {
+    if (!name_.isEmpty() && stopped_.empty()) {
         Unload(name_);
     }
     if (!file_.isEmpty()) {
@@ -287,22 +423,56 @@ KWinReader::~KWinReader() {
 }
 
 void KWinReader::Report(const QString& json) {
+    // Anyone on the session bus can call; only KWin, which runs the script, is heard.
+    if (!calledFromDBus() || message().service() != kwin_owner_) {
+        return;
+    }
+    Apply(json);
+}
+
+void KWinReader::Apply(const QString& json) {
+    if (!stopped_.empty()) {
+        return;
+    }
     const QByteArray utf8 = json.toUtf8();
     if (const std::optional<KWinReport> report =
             ParseKWinReport(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())))) {
+        if (report->failed) {
+            Stop("the script failed: " + *report->failed);
+            return;
+        }
         state_.Apply(*report);
         emit Changed();
     }
 }
 
-void KWinReader::Ask(const QDBusMessage& message) {
-    message.setDelayedReply(true);
-    asks_.push_back(message);
+void KWinReader::CheckLoaded() {
+    if (check_pending_ || !stopped_.empty()) {
+        return;
+    }
+    check_pending_ = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kKWin, QStringLiteral("/Scripting"), kScripting, QStringLiteral("isScriptLoaded"));
+    call.setArguments({name_});
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        check_pending_ = false;
+        const QDBusPendingReply<bool> loaded = *w;
+        w->deleteLater();
+        // A KWin too busy to answer in time is asked again; only a clear no counts.
+        if (loaded.isValid() && !loaded.value()) {
+            Stop("KWin unloaded the script");
+        }
+    });
 }
 
-void KWinReader::Answer() {
-    for (const QDBusMessage& ask : asks_) {
-        QDBusConnection::sessionBus().send(ask.createReply());
+void KWinReader::Stop(const std::string& why) {
+    if (!stopped_.empty()) {
+        return;
     }
-    asks_.clear();
+    stopped_ = why;
+    // A script that failed stays loaded; it goes now, so that KWin has no part of it left.
+    Unload(name_);
+    emit Stopped();
 }

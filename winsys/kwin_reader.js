@@ -1,25 +1,68 @@
-// Runs inside KWin and tells velmo where the pointer is and which window lies under it.
+// Runs inside KWin and tells velmo where the pointer is and which visible window lies under it.
 //
 // velmo writes this file with one line in front of it that defines `velmo`: the bus name and
-// object path that receive the reports, the name this script was loaded under, and the mode
-// ("push": report when KWin signals a change; "poll": answer each time velmo asks).
+// object path that receive the reports, the name this script was loaded under, and velmo's
+// process id.
 //
 // Each report is one JSON string passed to Report():
 //   {"pointer": [x, y], "under": id, "windows": [{"id", "caption", "frame": [x, y, w, h],
-//    "xid"}], "removed": [id]}
-// Every field is optional. "under" is "" where no window lies under the pointer. A window is
-// described when it first lies under the pointer and again whenever its caption or frame
-// changes; its removal is reported once. "xid" is the X window id of an X11 client, 0 for a
-// native Wayland window.
+//    "xid", "pid"}], "removed": [id], "screen": [w, h], "failed": why}
+// Every field is optional. "under" is "" where no window lies under the pointer. The pointer is
+// reported when the window under it changes, and while it moves over velmo's own windows. A
+// window is described when it first lies under the pointer and again whenever its caption or
+// frame changes; its removal is reported once. "xid" is the X window id of an X11 client where KWin
+// tells it (5.27), else 0; "pid" the window's process, 0 if KWin knows none. "screen" is the
+// size of the whole desktop in logical pixels. "failed" is the last report: the script has met
+// an error and does nothing more.
+//
+// Reports are coalesced: one goes out at once, then at most one every 100 ms while changes keep
+// coming, and none while nothing changes; the pointer is not listened to in between.
 //
 // The same script runs on KWin 5.27 and 6: the differences are detected, never assumed.
 
 var quiet = false;
 var described = {};   // id -> the last description sent, as JSON
 var watched = {};     // id -> true once its signals are connected
-var lastPointer = "";
+var dirty = {};       // id -> window: described windows that may have changed
+var removals = [];    // described windows that have ended, not yet reported
+var lastPointer = "";   // the pointer as last reported
+var lastLooked = "";    // the pointer where the script last looked
 var lastUnder = null;
+var lastScreen = "";
 var unanswered = 0;   // reports sent whose reply has not come back yet
+var kMaxCaption = 2048;
+var kPaceMs = 100;
+
+var pace = null;      // the timer that spaces reports; null where scripts have no QTimer
+if (typeof QTimer === "function") {
+    pace = new QTimer();
+    pace.singleShot = true;
+    pace.interval = kPaceMs;
+}
+
+// Stops the script for good after an error, and tells velmo why.
+function fail(error) {
+    if (quiet) {
+        return;
+    }
+    quiet = true;
+    callDBus(velmo.service, velmo.path, velmo.iface, "Report",
+             JSON.stringify({failed: String(error).substring(0, 200)}));
+}
+
+// Every handler runs through this: an error ends the script's work, said once.
+function guarded(handler) {
+    return function (a, b) {
+        if (quiet) {
+            return;
+        }
+        try {
+            handler(a, b);
+        } catch (error) {
+            fail(error);
+        }
+    };
+}
 
 function allWindows() {
     if (typeof workspace.windowList === "function") {
@@ -73,9 +116,34 @@ function onCurrentActivity(w) {
     return false;
 }
 
+// While the desktop is shown, KWin 6 hides every other window by a state scripts cannot read,
+// and tells each window when it changes (hiddenByShowDesktopChanged). KWin's own bus interface
+// tells whether it shows the desktop; it is asked once and at each such change. KWin 5.27
+// shows the desktop by stacking it above the other windows, which the hit test already follows.
+var showingDesktop = false;
+var askingShowingDesktop = false;
+var showingDesktopAsked = false;  // asked once where windows tell of the change (KWin 6)
+
+function askShowingDesktop() {
+    if (askingShowingDesktop) {
+        return;
+    }
+    askingShowingDesktop = true;
+    callDBus("org.kde.KWin", "/KWin", "org.freedesktop.DBus.Properties", "Get", "org.kde.KWin",
+             "showingDesktop", guarded(function (showing) {
+                 askingShowingDesktop = false;
+                 showingDesktop = showing === true;
+                 schedule();
+             }));
+}
+
+function hiddenByShowingDesktop(w) {
+    return showingDesktop && !w.desktopWindow && !w.dock;
+}
+
 function shown(w) {
     return !w.deleted && !w.minimized && !w.hidden && w.opacity > 0 && onCurrentDesktop(w) &&
-        onCurrentActivity(w);
+        onCurrentActivity(w) && !hiddenByShowingDesktop(w);
 }
 
 function windowAt(x, y) {
@@ -117,18 +185,17 @@ function captionOf(w) {
 function describe(w) {
     var g = w.frameGeometry;
     var xid = (typeof w.windowId === "number" && w.windowId > 0) ? w.windowId : 0;
+    var pid = (typeof w.pid === "number" && w.pid > 0) ? w.pid : 0;
     return {
         id: idOf(w),
-        caption: captionOf(w),
+        caption: captionOf(w).substring(0, kMaxCaption),
         frame: [Math.round(g.x), Math.round(g.y), Math.round(g.width), Math.round(g.height)],
-        xid: xid
+        xid: xid,
+        pid: pid
     };
 }
 
 function send(report) {
-    if (quiet) {
-        return;
-    }
     if (unanswered > 0) {
         checkReceiver();
     }
@@ -154,24 +221,52 @@ function checkReceiver() {
 function changes(forceAll) {
     var report = {};
     var any = false;
+    var size = workspace.virtualScreenSize;
+    var screen = [Math.round(size.width), Math.round(size.height)];
+    if (forceAll || String(screen) !== lastScreen) {
+        lastScreen = String(screen);
+        report.screen = screen;
+        any = true;
+    }
     var pos = workspace.cursorPos;
     var pointer = [Math.round(pos.x), Math.round(pos.y)];
-    if (forceAll || String(pointer) !== lastPointer) {
+    lastLooked = String(pointer);
+    var windows = [];
+    var w = windowAt(pos.x, pos.y);
+    var under = w ? idOf(w) : "";
+    // velmo takes another window as a whole, wherever the pointer lies on it; on its own
+    // windows the point tells which of them it is.
+    var pointerMatters = forceAll || under !== lastUnder || (w !== null && w.pid === velmo.pid);
+    if (pointerMatters && String(pointer) !== lastPointer) {
         lastPointer = String(pointer);
         report.pointer = pointer;
         any = true;
     }
-    var w = windowAt(pos.x, pos.y);
-    var under = w ? idOf(w) : "";
     if (w) {
         watch(w);
-        var d = describe(w);
-        var text = JSON.stringify(d);
-        if (forceAll || described[d.id] !== text) {
-            described[d.id] = text;
-            report.windows = [d];
-            any = true;
+        dirty[under] = w;
+    }
+    for (var id in dirty) {
+        var d = dirty[id];
+        if (d.deleted || (described[id] === undefined && id !== under)) {
+            continue;
         }
+        var description = describe(d);
+        var text = JSON.stringify(description);
+        if (forceAll || described[id] !== text) {
+            described[id] = text;
+            windows.push(description);
+        }
+    }
+    dirty = {};
+    if (windows.length > 0) {
+        report.windows = windows;
+        any = true;
+    }
+    if (removals.length > 0) {
+        report.removed = removals;
+        removals = [];
+        any = true;
     }
     if (forceAll || under !== lastUnder) {
         lastUnder = under;
@@ -181,32 +276,65 @@ function changes(forceAll) {
     return any ? report : null;
 }
 
-function update() {
-    if (quiet || velmo.mode !== "push") {
+// Sends what has changed; whether anything was sent.
+function flush() {
+    var report = changes(false);
+    if (report === null) {
+        return false;
+    }
+    send(report);
+    return true;
+}
+
+// The pointer's moves are not listened to while the pace holds reports back: a moving pointer
+// signals hundreds of times a second, and even a handler that only notes it costs KWin more than
+// the reports do. When the pace lets go, where the pointer then is gets reported.
+var onCursor = null;
+var cursorHeard = false;
+
+function hearCursor(hear) {
+    if (onCursor === null || hear === cursorHeard) {
         return;
     }
-    var report = changes(false);
-    if (report !== null) {
-        send(report);
+    if (hear) {
+        workspace.cursorPosChanged.connect(onCursor);
+    } else {
+        workspace.cursorPosChanged.disconnect(onCursor);
+    }
+    cursorHeard = hear;
+}
+
+// Something may have changed: report it now, and hold everything after it back for a while.
+function schedule() {
+    if (pace === null) {
+        flush();
+    } else if (!pace.active) {
+        flush();
+        pace.start();
+        hearCursor(false);
     }
 }
 
-// A window velmo has been told of changed: send its new description even when the pointer has
-// left it, since velmo may still hold it as its target.
+// The pace lets go: whatever changed while it held goes out. While the pointer still moves, or
+// something was sent, the pace holds again; else the pointer is listened to again.
+function paced() {
+    var pos = workspace.cursorPos;
+    var moved = String([Math.round(pos.x), Math.round(pos.y)]) !== lastLooked;
+    if (flush() || moved) {
+        pace.start();
+    } else {
+        hearCursor(true);
+    }
+}
+
+// A window velmo has been told of changed: its new description goes out even when the pointer
+// has left it, since velmo may still hold it as its target.
 function changedWindow(w) {
-    if (quiet) {
-        return;
-    }
     var id = idOf(w);
-    if (described[id] !== undefined && !w.deleted) {
-        var d = describe(w);
-        var text = JSON.stringify(d);
-        if (described[id] !== text && velmo.mode === "push") {
-            described[id] = text;
-            send({windows: [d]});
-        }
+    if (described[id] !== undefined) {
+        dirty[id] = w;
     }
-    update();
+    schedule();
 }
 
 function watch(w) {
@@ -215,7 +343,15 @@ function watch(w) {
         return;
     }
     watched[id] = true;
-    var changed = function () { changedWindow(w); };
+    var changed = guarded(function () { changedWindow(w); });
+    var hiding = w.hiddenByShowDesktopChanged;
+    if (hiding && typeof hiding.connect === "function") {
+        hiding.connect(guarded(askShowingDesktop));
+        if (!showingDesktopAsked) {
+            showingDesktopAsked = true;
+            askShowingDesktop();
+        }
+    }
     var signals = ["captionChanged", "frameGeometryChanged", "minimizedChanged",
                    "stackingOrderChanged", "desktopChanged", "desktopsChanged",
                    "activitiesChanged", "windowShown", "windowHidden", "hiddenChanged",
@@ -232,7 +368,7 @@ function added(w) {
     if (w) {
         watch(w);
     }
-    update();
+    schedule();
 }
 
 function removed(w) {
@@ -241,62 +377,42 @@ function removed(w) {
     }
     var id = idOf(w);
     delete watched[id];
+    delete dirty[id];
     if (described[id] !== undefined) {
         delete described[id];
-        if (velmo.mode === "push") {
-            send({removed: [id]});
-        } else {
-            pendingRemovals.push(id);
-        }
+        removals.push(id);
     }
-    update();
+    schedule();
 }
 
 function connectFirst(names, handler) {
     for (var i = 0; i < names.length; ++i) {
         var s = workspace[names[i]];
         if (s && typeof s.connect === "function") {
-            s.connect(handler);
+            s.connect(guarded(handler));
             return;
         }
     }
 }
 
-// Poll mode: velmo answers Ask() when it wants the next report; the reply starts it.
-var pendingRemovals = [];
-function ask() {
-    if (quiet) {
-        return;
+try {
+    var list = allWindows();
+    for (var i = 0; i < list.length; ++i) {
+        watch(list[i]);
     }
-    if (unanswered > 0) {
-        checkReceiver();
+    if (pace !== null) {
+        pace.timeout.connect(guarded(paced));
     }
-    ++unanswered;
-    callDBus(velmo.service, velmo.path, velmo.iface, "Ask", function () {
-        unanswered = 0;
-        var report = changes(false) || {};
-        if (pendingRemovals.length > 0) {
-            report.removed = pendingRemovals;
-            pendingRemovals = [];
-        }
-        callDBus(velmo.service, velmo.path, velmo.iface, "Report", JSON.stringify(report));
-        ask();
-    });
-}
-
-var list = allWindows();
-for (var i = 0; i < list.length; ++i) {
-    watch(list[i]);
-}
-connectFirst(["windowAdded", "clientAdded"], added);
-connectFirst(["windowRemoved", "clientRemoved"], removed);
-if (velmo.mode === "push") {
-    connectFirst(["cursorPosChanged"], update);
-    connectFirst(["currentDesktopChanged"], update);
-    connectFirst(["currentActivityChanged"], update);
-    connectFirst(["stackingOrderChanged"], update);
+    connectFirst(["windowAdded", "clientAdded"], added);
+    connectFirst(["windowRemoved", "clientRemoved"], removed);
+    if (workspace.cursorPosChanged && typeof workspace.cursorPosChanged.connect === "function") {
+        onCursor = guarded(schedule);
+        hearCursor(true);
+    }
+    connectFirst(["currentDesktopChanged"], schedule);
+    connectFirst(["currentActivityChanged"], schedule);
+    connectFirst(["virtualScreenSizeChanged"], schedule);
     send(changes(true));
-} else {
-    send(changes(true));
-    ask();
+} catch (error) {
+    fail(error);
 }

@@ -1,5 +1,10 @@
 #include "winsys/kwin_window_system.h"
 
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -9,7 +14,7 @@
 
 std::unique_ptr<KWinWindowSystem> KWinWindowSystem::Start(X11WindowSystem& x11,
                                                           std::string* error) {
-    std::unique_ptr<KWinReader> reader = KWinReader::Start(KWinReader::Mode::Push, error);
+    std::unique_ptr<KWinReader> reader = KWinReader::Start(error);
     if (reader == nullptr) {
         return nullptr;
     }
@@ -38,16 +43,91 @@ int KWinWindowSystem::EventDescriptor() const {
     return x11_.EventDescriptor();
 }
 
+bool KWinWindowSystem::Reading() const {
+    return reader_->stopped().empty();
+}
+
 void KWinWindowSystem::Pump() {
     x11_.Pump();
+    if (!Reading() && !std::exchange(said_stopped_, true)) {
+        std::fprintf(stderr,
+                     "velmo: KWin stopped reporting (%s); native Wayland windows cannot be seen "
+                     "any more\n",
+                     reader_->stopped().c_str());
+    }
     for (auto it = ids_.begin(); it != ids_.end();) {
-        if (reader_->IsWindow(it->second)) {
+        if (Reading() && reader_->IsWindow(it->second)) {
             ++it;
         } else {
             handles_.erase(it->second);
             it = ids_.erase(it);
         }
     }
+    std::erase_if(matches_, [this](const auto& m) { return !reader_->IsWindow(m.first); });
+}
+
+POINT KWinWindowSystem::ToX11(POINT logical) {
+    const std::optional<POINT> screen = reader_->state().screen();
+    if (!screen || screen->x <= 0 || screen->y <= 0) {
+        return logical;
+    }
+    if (screen->x != root_for_.x || screen->y != root_for_.y) {
+        int width = 0;
+        int height = 0;
+        if (!x11_.RootSize(&width, &height)) {
+            return logical;
+        }
+        root_for_ = *screen;
+        root_ = {width, height};
+    }
+    return {static_cast<LONG>(std::lround(static_cast<double>(logical.x) * root_.x / screen->x)),
+            static_cast<LONG>(std::lround(static_cast<double>(logical.y) * root_.y / screen->y))};
+}
+
+HWND KWinWindowSystem::MatchX11(const KWinWindow& w, HWND found) {
+    if (found == 0) {
+        return 0;
+    }
+    // This program's own windows: Form1 is KWin's window, a control the deepest at the point.
+    if (x11_.IsOwnWindow(found)) {
+        return w.pid == getpid() ? found : 0;
+    }
+    const auto cached = matches_.find(w.id);
+    if (cached != matches_.end() && cached->second.found == found &&
+        std::memcmp(&cached->second.frame, &w.frame, sizeof(RECT)) == 0) {
+        return cached->second.x11;
+    }
+    // KWin's logical frame in Xwayland's pixels; scaling rounds each edge, by a pixel either
+    // way or what one logical pixel makes.
+    const POINT top_left = ToX11({w.frame.left, w.frame.top});
+    const POINT bottom_right = ToX11({w.frame.right, w.frame.bottom});
+    const LONG slack = std::max<LONG>(1, ToX11({1, 1}).x);
+    const auto near = [slack](LONG a, LONG b) { return std::abs(a - b) <= slack; };
+    const auto same = [&](HWND client) {
+        RECT outer{};
+        if (!x11_.GetWindowRect(client, &outer) || !near(outer.left, top_left.x) ||
+            !near(outer.top, top_left.y) || !near(outer.right, bottom_right.x) ||
+            !near(outer.bottom, bottom_right.y)) {
+            return false;
+        }
+        const unsigned long pid = w.pid != 0 ? x11_.DeclaredProcess(client) : 0;
+        return pid == 0 || pid == static_cast<unsigned long>(w.pid);
+    };
+    HWND x11 = same(found) ? found : 0;
+    // KWin 6 hides the windows over the desktop it shows without unmapping them: the window it
+    // names may lie beneath the uppermost X11 one at the point.
+    if (x11 == 0) {
+        const POINT at =
+            ToX11({(w.frame.left + w.frame.right) / 2, (w.frame.top + w.frame.bottom) / 2});
+        for (const HWND client : x11_.ClientsAt(at.x, at.y)) {
+            if (client != found && !x11_.IsOwnWindow(client) && same(client)) {
+                x11 = client;
+                break;
+            }
+        }
+    }
+    matches_[w.id] = {w.frame, found, x11};
+    return x11;
 }
 
 void KWinWindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
@@ -105,7 +185,7 @@ BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
     // The X server is still asked: its reply brings the X11 side's state up to date.
     const BOOL x11 = x11_.GetCursorPos(point);
     const KWinReaderState& state = reader_->state();
-    if (!state.has_pointer()) {
+    if (!Reading() || !state.has_pointer()) {
         return x11;
     }
     *point = state.pointer();
@@ -114,8 +194,9 @@ BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
 
 HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
     const KWinReaderState& state = reader_->state();
-    // KWin tells only what lies under the pointer; until it has, X11 answers alone.
-    if (!state.has_pointer()) {
+    // KWin tells only what lies under the pointer; until it has, or once it stops, X11 answers
+    // alone.
+    if (!Reading() || !state.has_pointer()) {
         return x11_.WindowFromPoint(x, y);
     }
     if (state.pointer().x != x || state.pointer().y != y) {
@@ -125,12 +206,13 @@ HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
     if (under == nullptr) {
         return 0;
     }
-    if (under->xid == 0) {
+    const POINT at = ToX11({x, y});
+    const HWND found = x11_.WindowFromPoint(at.x, at.y);
+    const HWND xid = under->xid != 0 ? static_cast<HWND>(under->xid) : MatchX11(*under, found);
+    if (xid == 0) {
         return NativeHandle(under->id);
     }
     // Over an X11 window, X11 finds the same one, or the deepest of our own windows in ours.
-    const auto xid = static_cast<HWND>(under->xid);
-    const HWND found = x11_.WindowFromPoint(x, y);
     if (found == xid || (found != 0 && x11_.IsOwnWindow(found) && x11_.IsOwnWindow(xid))) {
         return found;
     }

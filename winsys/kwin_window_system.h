@@ -2,6 +2,18 @@
 // through an X11 backend on Xwayland, and what lies where through KWin, which sees native
 // Wayland windows too. Xwayland's pointer stops where it last saw an X11 window, so the pointer
 // and the window under it come from KWin.
+//
+// KWin 6 no longer tells its scripts the X id of an X11 window. The window KWin names under the
+// pointer is then held against the X11 client at the same point (KWin's logical point, scaled
+// to Xwayland's pixels): it is that client when their outer rectangles agree and, where both
+// know one, their processes too. KWin alone knows the stacking of native and X11 windows
+// together, so a native window over an X11 one is named by KWin, and the client beneath it,
+// with another frame and process, does not match. Among X11 windows Xwayland's stacking is
+// KWin's own, as KWin is their window manager, so the client X11 finds at the point is mostly
+// the one KWin names; where it is not (KWin 6 hides windows over the desktop it shows without
+// unmapping them), the clients beneath are held against it in turn. Captions are not compared:
+// KWin rewrites them (blanks collapsed, a " <2>" added). If KWin's reports stop (the script
+// unloaded or failed, KWin gone), the program says so once and goes on with X11 alone.
 #pragma once
 
 #include <memory>
@@ -9,10 +21,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "winsys/kwin_reader.h"
 #include "winsys/platform.h"
 #include "winsys/x11_titles.h"
 
-class KWinReader;
 class X11WindowSystem;
 
 class KWinWindowSystem final : public Platform<RawTitle> {
@@ -65,10 +77,27 @@ class KWinWindowSystem final : public Platform<RawTitle> {
     HWND NativeHandle(const std::string& id);
     // The KWin id behind a native handle, or nullptr for a handle never given or forgotten.
     const std::string* NativeId(HWND window) const;
+    bool Reading() const;
+    // KWin's logical point in Xwayland's pixels.
+    POINT ToX11(POINT logical);
+    // The X11 client that KWin's window `w` is, given `found`, what X11 finds at the point;
+    // 0 if it is a native window.
+    HWND MatchX11(const KWinWindow& w, HWND found);
 
     X11WindowSystem& x11_;
     std::unique_ptr<KWinReader> reader_;
     std::unordered_map<std::string, HWND> handles_;
     std::unordered_map<HWND, std::string> ids_;
     HWND next_handle_ = kFirstNativeHandle;
+    // The last match of each KWin window: what it was held against, and the answer.
+    struct Match {
+        RECT frame;
+        HWND found;
+        HWND x11;
+    };
+    std::unordered_map<std::string, Match> matches_;
+    // Xwayland's root size for KWin's desktop size `root_for_`.
+    POINT root_for_{};
+    POINT root_{};
+    bool said_stopped_ = false;
 };

@@ -88,6 +88,7 @@ std::unique_ptr<X11Connection> X11Connection::Open(const char* display_name, std
         {"_NET_SUPPORTED", &a.net_supported},
         {"_NET_MOVERESIZE_WINDOW", &a.net_moveresize_window},
         {"_NET_SUPPORTING_WM_CHECK", &a.net_supporting_wm_check},
+        {"_NET_WM_PID", &a.net_wm_pid},
     };
     std::vector<xcb_intern_atom_cookie_t> cookies;
     for (const auto& [name, atom] : names) {

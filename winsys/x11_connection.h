@@ -34,6 +34,7 @@ struct Atoms {
     xcb_atom_t net_supported;
     xcb_atom_t net_moveresize_window;
     xcb_atom_t net_supporting_wm_check;
+    xcb_atom_t net_wm_pid;
 };
 
 class X11Connection {

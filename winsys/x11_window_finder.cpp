@@ -55,6 +55,43 @@ xcb_window_t WindowFinder::WindowAt(std::int16_t x, std::int16_t y) {
     return client != XCB_NONE ? client : ClientOf(top, top == watched_top_);
 }
 
+std::vector<xcb_window_t> WindowFinder::ClientsAt(std::int16_t x, std::int16_t y,
+                                                  std::size_t most) {
+    std::vector<xcb_window_t> clients;
+    const auto tree_cookie = xcb_query_tree(x_.xcb(), x_.root());
+    x_.Wait();
+    const auto tree = x_.Get(xcb_query_tree_reply, tree_cookie);
+    if (!tree) {
+        return clients;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    std::vector<xcb_get_geometry_cookie_t> geometry;
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    for (int i = 0; i < count; ++i) {
+        geometry.push_back(xcb_get_geometry(x_.xcb(), children[i]));
+        attributes.push_back(xcb_get_window_attributes(x_.xcb(), children[i]));
+    }
+    x_.Wait();
+    std::vector<xcb_window_t> tops;  // bottom to top
+    for (int i = 0; i < count; ++i) {
+        const auto g = x_.Get(xcb_get_geometry_reply, geometry[static_cast<std::size_t>(i)]);
+        const auto a =
+            x_.Get(xcb_get_window_attributes_reply, attributes[static_cast<std::size_t>(i)]);
+        if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE && x >= g->x && y >= g->y &&
+            x < g->x + g->width + 2 * g->border_width &&
+            y < g->y + g->height + 2 * g->border_width) {
+            tops.push_back(children[i]);
+        }
+    }
+    for (auto it = tops.rbegin(); it != tops.rend() && clients.size() < most; ++it) {
+        if (const xcb_window_t client = ClientOf(*it, false); client != XCB_NONE) {
+            clients.push_back(client);
+        }
+    }
+    return clients;
+}
+
 // The uppermost mapped top-level window at a point, if the point is on the screen.
 xcb_window_t WindowFinder::TopLevelAt(std::int16_t x, std::int16_t y) {
     const auto at_root = xcb_translate_coordinates(x_.xcb(), x_.root(), x_.root(), x, y);

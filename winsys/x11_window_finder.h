@@ -34,6 +34,9 @@ class WindowFinder {
     // for itself), or XCB_NONE. At the pointer's point, the windows read are watched until the
     // pointer leaves that top-level window.
     xcb_window_t WindowAt(std::int16_t x, std::int16_t y);
+    // The clients of every mapped top-level window at a point, uppermost first, at most `most`
+    // of them; windows a compositor hides without unmapping them count too.
+    std::vector<xcb_window_t> ClientsAt(std::int16_t x, std::int16_t y, std::size_t most);
     // Over one of our own windows, the deepest of `own` at the point; any other window answers
     // for itself.
     xcb_window_t DeepestOwnWindow(xcb_window_t client, std::int16_t x, std::int16_t y,

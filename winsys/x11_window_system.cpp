@@ -332,6 +332,45 @@ BOOL X11WindowSystem::UpdateWindow(HWND window) {
     return p.x.Exists(w) ? 1 : 0;
 }
 
+unsigned long X11WindowSystem::DeclaredProcess(HWND window) {
+    xcb_window_t w;
+    if (!ToWindow(window, &w)) {
+        return 0;
+    }
+    X11Connection& x = parts_->x;
+    const auto cookie = x.AskProperty(w, x.atom().net_wm_pid, XCB_ATOM_CARDINAL, 0, 1);
+    x.Wait();
+    const auto reply = x.Get(xcb_get_property_reply, cookie);
+    const std::vector<std::uint32_t> pid = Cardinals(reply.get());
+    return pid.empty() ? 0 : pid[0];
+}
+
+std::vector<HWND> X11WindowSystem::ClientsAt(LONG x, LONG y) {
+    std::vector<HWND> clients;
+    if (!InProtocolRange(x) || !InProtocolRange(y)) {
+        return clients;
+    }
+    constexpr std::size_t kMost = 16;
+    for (const xcb_window_t w : parts_->finder.ClientsAt(static_cast<std::int16_t>(x),
+                                                         static_cast<std::int16_t>(y), kMost)) {
+        clients.push_back(static_cast<HWND>(w));
+    }
+    return clients;
+}
+
+bool X11WindowSystem::RootSize(int* width, int* height) {
+    X11Connection& x = parts_->x;
+    const auto cookie = xcb_get_geometry(x.xcb(), x.root());
+    x.Wait();
+    const auto reply = x.Get(xcb_get_geometry_reply, cookie);
+    if (!reply) {
+        return false;
+    }
+    *width = reply->width;
+    *height = reply->height;
+    return true;
+}
+
 BOOL X11WindowSystem::GetWindowRect(HWND window, RECT* rect) {
     if (rect == nullptr) {
         return 0;

@@ -66,6 +66,14 @@ class X11WindowSystem final : public Platform<RawTitle> {
     BOOL SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
                       UINT flags) override;
 
+    // What a compositor's description of a window is held against: the process a client
+    // declares (_NET_WM_PID), 0 if none; the size of the root window, false if unknown.
+    unsigned long DeclaredProcess(HWND window);
+    bool RootSize(int* width, int* height);
+    // The client windows at a point, uppermost first (at most 16): those a compositor hides
+    // without unmapping them too, and those beneath the uppermost.
+    std::vector<HWND> ClientsAt(LONG x, LONG y);
+
   private:
     struct Parts;
     explicit X11WindowSystem(std::unique_ptr<Parts> parts);

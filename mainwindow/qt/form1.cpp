@@ -13,8 +13,6 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -188,17 +186,6 @@ Form1::Form1(WindowSystem& windows, TitleKeeping& keeping, OwnWindows& own_windo
         Timer1_Timer(windows_, TargetWindow, *this);
         ShowMark();
     });
-    // For tests, which must know when a tick has found a new target: with
-    // VELLOMAR_TRACE_TARGET set, each change of TargetWindow is written to stderr after the tick.
-    if (std::getenv("VELLOMAR_TRACE_TARGET") != nullptr) {
-        connect(Timer1, &QTimer::timeout, this, [this, traced = HWND{0}]() mutable {
-            if (TargetWindow != traced) {
-                traced = TargetWindow;
-                std::fprintf(stderr, "TargetWindow 0x%lx\n", static_cast<unsigned long>(traced));
-            }
-        });
-    }
-
     DeclareOwnWindows();
 }
 

@@ -34,6 +34,10 @@ void ChooseQtPlatform() {
     unsetenv("QT_SCREEN_SCALE_FACTORS");
     // Widgets paint in software; loading OpenGL would only cost memory and start-up time.
     setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+    // The window needs core pointer and key events only. Qt's XInput 2 support rebuilds its
+    // list of touch devices when a device comes or goes, and can crash doing so (a tablet
+    // plugged in, a remote-input tool started, a compositor's virtual device first used).
+    setenv("QT_XCB_NO_XI2", "1", 1);
 }
 
 // Once the X server is gone, Qt reports it in several ways before it ends the program: warnings

@@ -8,8 +8,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -27,7 +29,8 @@ constexpr int kShift = 42;
 // velmo's native handles start above the 29 bits of X window ids.
 constexpr XWindow kFirstNativeHandle = 0x20000000;
 
-enum class Where { Native, LongNative, Alpha, Bravo, Nowhere };
+// Desktop: a window of the desktop's type, over the whole screen, while a step shows the desktop.
+enum class Where { Native, LongNative, Alpha, Bravo, Nowhere, Desktop };
 
 // Titles, and where each window lies: clear of Form1, which KWin puts near the top left.
 const std::map<Where, std::string> kTitles = {
@@ -66,22 +69,20 @@ bool IsNative(Where where) {
 // The top of Form1 above Label2, where only Label1 is painted, as pixels.
 std::vector<unsigned long> Label1Pixels(Display* d, XWindow form) {
     const XRect label2 = LayoutRect(layout::kLabel2, 96);
-    XErrorTrap trap(d);
-    XWindowAttributes a{};
-    XGetWindowAttributes(d, form, &a);
-    XImage* image = XGetImage(d, form, 0, 0, static_cast<unsigned>(a.width),
-                              static_cast<unsigned>(label2.y), AllPlanes, ZPixmap);
-    std::vector<unsigned long> pixels;
-    if (image == nullptr) {
-        return pixels;
-    }
-    for (int y = 0; y < image->height; ++y) {
-        for (int x = 0; x < image->width; ++x) {
-            pixels.push_back(XGetPixel(image, x, y));
-        }
-    }
-    XDestroyImage(image);
-    return pixels;
+    return FormPixels(d, form, {0, 0, layout::TwipsToPixels(layout::kClientWidth, 96), label2.y});
+}
+
+// The bus name of a velmo's reader, as its script in the runtime directory names it.
+std::string ReaderBusName(pid_t velmo) {
+    std::ifstream script(std::string(std::getenv("XDG_RUNTIME_DIR")) + "/velmo-kwin/velmo-kwin-" +
+                         std::to_string(velmo) + ".js");
+    std::string head;
+    std::getline(script, head);
+    const std::string key = "\"service\":\"";
+    const auto at = head.find(key);
+    return at == std::string::npos
+               ? ""
+               : head.substr(at + key.size(), head.find('"', at + key.size()) - at - key.size());
 }
 
 // One KWin for the whole suite, with its windows and one velmo.
@@ -106,6 +107,20 @@ class Plasma : public ::testing::Test {
             WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s);
         }
         velmo_ = StartKWinVelmo().release();
+        // How Label1 looks with nothing after its caption, and with the padlock.
+        const XWindow form = Form(*velmo_);
+        const auto [nx, ny] = PointOver(Where::Nowhere);
+        if (form == 0 || !kwin_->MovePointer(nx, ny) ||
+            !Label2Settles(display_, form, 96, std::chrono::steady_clock::now(), nullptr, 5s)) {
+            return;
+        }
+        plain_label1_ = Label1Pixels(display_, form);
+        const auto [x, y] = PointOver(Where::Native);
+        kwin_->MovePointer(x, y);
+        if (WaitUntil([&] { return Label1Pixels(display_, form) != plain_label1_; }, 5s)) {
+            padlock_label1_ = Label1Pixels(display_, form);
+        }
+        rested_[velmo_->pid()] = Where::Native;
     }
     // Each suite has a KWin of its own.
     static void TearDownTestSuite() {
@@ -128,35 +143,63 @@ class Plasma : public ::testing::Test {
         ASSERT_NE(display_, nullptr);
         ASSERT_TRUE(velmo_->Running()) << velmo_->Stderr();
         ASSERT_NE(Form(*velmo_), 0u);
+        ASSERT_FALSE(plain_label1_.empty());
+        ASSERT_FALSE(padlock_label1_.empty()) << "no padlock over the native window";
     }
 
-    // A velmo on the session's Wayland display, tracing its target.
+    // A velmo on the session's Wayland display.
     static std::unique_ptr<Process> StartKWinVelmo() {
-        auto velmo = StartVelmo({"WAYLAND_DISPLAY=" + std::string(std::getenv("WAYLAND_DISPLAY")),
-                                 "VELLOMAR_TRACE_TARGET=1"});
+        auto velmo = StartVelmo({"WAYLAND_DISPLAY=" + std::string(std::getenv("WAYLAND_DISPLAY"))});
         WaitUntil([&] { return !velmo->Running() || Form(*velmo) != 0; }, 15s);
         return velmo;
     }
     static XWindow Form(Process& velmo) { return FindClientOf(display_, velmo.pid()); }
 
-    // Rests the pointer over `where` and waits until `velmo` has made the window there its
-    // target; false if it did not within 5 s.
-    static bool RestOver(Where where, Process& velmo = *velmo_) {
-        const auto [x, y] = PointOver(where);
-        if (!kwin_->MovePointer(x, y)) {
-            return false;
+    // Rests the pointer over `where` and waits until `velmo` shows what it sees there, as
+    // `seen` (a window hidden, or nothing, where the desktop is shown): Label2 settles, and
+    // changes where the title there differs from the one it showed; the padlock shows over a
+    // native window alone. False if not within 5 s.
+    static std::string RestOver(Where where, Process& velmo = *velmo_,
+                                std::optional<Where> seen = std::nullopt) {
+        const Where as = seen.value_or(where);
+        const XWindow form = Form(velmo);
+        const std::pair<int, int> point = PointOver(where);
+        const auto last = rested_.find(velmo.pid());
+        // Over no window Label2 keeps its text.
+        const bool differs = point != pointer_ && as != Where::Nowhere &&
+                             (last == rested_.end() || Title(last->second) != Title(as));
+        // What Label2 shows of the window it last showed, whose title may just have changed.
+        if (differs &&
+            !Label2Settles(display_, form, 96, std::chrono::steady_clock::now(), nullptr, 5s)) {
+            return "Label2 did not settle before the pointer moved";
         }
-        return WaitUntil(
-            [&] {
-                const XWindow target = TracedTarget(velmo.Stderr());
-                return IsNative(where)           ? target >= kFirstNativeHandle
-                       : where == Where::Nowhere ? target == 0
-                                                 : target == x11_.at(where);
-            },
-            5s);
+        const std::vector<unsigned long> before = Label2Pixels(display_, form, 96);
+        if (!kwin_->MovePointer(point.first, point.second)) {
+            return "the pointer did not get there";
+        }
+        pointer_ = point;
+        if (!Label2Settles(display_, form, 96, std::chrono::steady_clock::now(),
+                           differs ? &before : nullptr, 5s)) {
+            return differs ? "Label2 did not come to show \"" + Title(as) + "\""
+                           : "Label2 did not settle";
+        }
+        if ((Label1Pixels(display_, form) == padlock_label1_) != IsNative(as)) {
+            return IsNative(as) ? "no padlock over a native window"
+                                : "a padlock over an X11 window";
+        }
+        if (as != Where::Nowhere) {
+            rested_[velmo.pid()] = as;
+        }
+        return "";
     }
 
     static std::string Title(Where where) {
+        if (where == Where::Nowhere) {
+            return "";
+        }
+        if (where == Where::Desktop) {
+            return ReadProperty(display_, desktop_, "_NET_WM_NAME").data;
+        }
         if (IsNative(where)) {
             return kwin_->CaptionOf(natives_.at(where)->pid());
         }
@@ -169,6 +212,11 @@ class Plasma : public ::testing::Test {
     static std::map<Where, Process*> natives_;
     static std::map<Where, XWindow> x11_;
     static Process* velmo_;
+    static std::vector<unsigned long> plain_label1_;
+    static std::vector<unsigned long> padlock_label1_;
+    static std::map<pid_t, Where> rested_;  // where each velmo last showed a window
+    static std::pair<int, int> pointer_;
+    static XWindow desktop_;
 };
 KWinSession* Plasma::kwin_ = nullptr;
 std::string* Plasma::start_error_ = nullptr;
@@ -176,12 +224,27 @@ Display* Plasma::display_ = nullptr;
 std::map<Where, Process*> Plasma::natives_;
 std::map<Where, XWindow> Plasma::x11_;
 Process* Plasma::velmo_ = nullptr;
+std::vector<unsigned long> Plasma::plain_label1_;
+std::vector<unsigned long> Plasma::padlock_label1_;
+std::map<pid_t, Where> Plasma::rested_;
+std::pair<int, int> Plasma::pointer_;
+XWindow Plasma::desktop_ = 0;
 
 // ---- Capturing, writing and keeping, over native and X11 windows ------------------------------
 
+// What happens at a step once the pointer rests, before its keys.
+enum class Event {
+    Nothing,
+    ShowDesktop,  // a desktop window appears and KWin shows the desktop: every other hidden
+    Touch,        // a touch on the screen: a new input device appears after velmo started
+    Forge,        // another client of the bus tells velmo that Bravo lies under the pointer
+};
+
 struct Step {
     Where where;
-    std::vector<int> keys;  // pressed together; empty: the application sets its own title
+    std::vector<int> keys;  // pressed together; none and no event: the application sets its
+                            // own title
+    Event event = Event::Nothing;
 };
 
 struct UseCase {
@@ -201,15 +264,54 @@ TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
     ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
     // Each X11 window is given back its first title, which also ends keeping it.
     for (const auto& [where, window] : x11_) {
-        ASSERT_TRUE(RestOver(where));
+        ASSERT_EQ("", RestOver(where));
         ASSERT_TRUE(kwin_->PressKeys({kShift, kEscape}));
         SetTitle(display_, window, kTitles.at(where));
     }
+    bool desktop_shown = false;
     for (const Step& step : row.steps) {
-        ASSERT_TRUE(RestOver(step.where)) << "velmo's target: " << TracedTarget(velmo_->Stderr());
-        if (step.keys.empty()) {
-            SetTitle(display_, x11_.at(step.where), "set by the application");
-        } else {
+        ASSERT_EQ("", RestOver(step.where, *velmo_,
+                               desktop_shown ? std::optional(Where::Nowhere) : std::nullopt))
+            << "over window " << static_cast<int>(step.where);
+        const auto [x, y] = PointOver(step.where);
+        switch (step.event) {
+            case Event::Nothing:
+                if (step.keys.empty()) {
+                    SetTitle(display_, x11_.at(step.where), "set by the application");
+                }
+                break;
+            case Event::ShowDesktop:
+                desktop_ = CreateTitledWindow(display_, 0, 0, 1280, 1024, "the desktop",
+                                              "_NET_WM_WINDOW_TYPE_DESKTOP");
+                ASSERT_TRUE(WaitUntil(
+                    [] { return kwin_->PlaceWindow("the desktop", 0, 0, 1280, 1024); }, 5s));
+                desktop_shown = true;
+                ASSERT_TRUE(kwin_->ShowDesktop(true));
+                break;
+            case Event::Touch: {
+                // Away from every window, which a touch would activate.
+                const auto [tx, ty] = PointOver(Where::Nowhere);
+                ASSERT_TRUE(kwin_->Touch(tx, ty));
+                ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
+                ASSERT_TRUE(kwin_->MovePointer(x, y));
+                break;
+            }
+            case Event::Forge: {
+                const std::string report =
+                    R"({"pointer":[)" + std::to_string(x) + "," + std::to_string(y) +
+                    R"(],"under":"forged","windows":[{"id":"forged","caption":"forged","frame":[)" +
+                    std::to_string(x - 10) + "," + std::to_string(y - 10) + R"(,20,20],"xid":)" +
+                    std::to_string(x11_.at(Where::Bravo)) + "}]}";
+                const std::string reply =
+                    RunForOutput({"dbus-send", "--session", "--print-reply",
+                                  "--dest=" + ReaderBusName(velmo_->pid()), "/Reader",
+                                  "org.vellomar.KWinReader.Report", "string:" + report});
+                ASSERT_NE(reply.find("method return"), std::string::npos) << reply;
+                std::this_thread::sleep_for(300ms);
+                break;
+            }
+        }
+        if (!step.keys.empty()) {
             ASSERT_TRUE(kwin_->PressKeys(step.keys));
         }
     }
@@ -230,7 +332,12 @@ TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
     for (const auto& [where, title] : kTitles) {
         EXPECT_EQ(Title(where), expected(where)) << title;
     }
-    EXPECT_TRUE(velmo_->Running());
+    EXPECT_TRUE(velmo_->Running()) << velmo_->Stderr();
+    if (desktop_shown) {
+        EXPECT_TRUE(kwin_->ShowDesktop(false));
+        XDestroyWindow(display_, std::exchange(desktop_, 0));
+        XSync(display_, False);
+    }
 }
 
 std::string CutAtCharacter(const std::string& text, std::size_t max) {
@@ -256,24 +363,44 @@ INSTANTIATE_TEST_SUITE_P(
         UseCase{"ShiftEnterKeepsAnX11WindowsTitleAgainstTheApplication",
                 {{Where::Bravo, {kEscape}}, {Where::Alpha, {kShift, kEnter}}, {Where::Alpha, {}}},
                 {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        UseCase{"ShiftEscapeGivesAnX11WindowItsTitleBack",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Alpha, {kShift, kEnter}},
+                 {Where::Alpha, {kShift, kEscape}}},
+                {}},
         // Neither a write nor a write-and-keep reaches a native window, and velmo runs on.
         UseCase{"NothingWritesANativeWindow",
                 {{Where::Bravo, {kEscape}},
                  {Where::Native, {kEnter}},
                  {Where::Native, {kShift, kEnter}},
                  {Where::Nowhere, {kEnter}}},
+                {}},
+        // While the desktop is shown, the window that was under the pointer is no target: the
+        // desktop is.
+        UseCase{"NothingIsWrittenWhileTheDesktopIsShown",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Bravo, {}, Event::ShowDesktop},
+                 {Where::Alpha, {kEnter}}},
+                {}},
+        UseCase{
+            "AnInputDeviceAddedAfterStartEndsNothing",
+            {{Where::Alpha, {}, Event::Touch}, {Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
+            {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        // Only KWin is heard: a report from anyone else, naming Bravo, is not taken.
+        UseCase{"AReportFromAnotherClientIsIgnored",
+                {{Where::Alpha, {kEscape}}, {Where::Native, {kEnter}, Event::Forge}},
                 {}}),
     [](const auto& row) { return row.param.name; });
 
 TEST_F(Plasma, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
     const XWindow form = Form(*velmo_);
-    ASSERT_TRUE(RestOver(Where::Bravo));
+    ASSERT_EQ("", RestOver(Where::Bravo));
     std::this_thread::sleep_for(200ms);
     const std::vector<unsigned long> writable = Label1Pixels(display_, form);
     ASSERT_FALSE(writable.empty());
-    ASSERT_TRUE(RestOver(Where::Native));
+    ASSERT_EQ("", RestOver(Where::Native));
     EXPECT_TRUE(WaitUntil([&] { return Label1Pixels(display_, form) != writable; }, 2s));
-    ASSERT_TRUE(RestOver(Where::Nowhere));
+    ASSERT_EQ("", RestOver(Where::Nowhere));
     EXPECT_TRUE(WaitUntil([&] { return Label1Pixels(display_, form) == writable; }, 2s));
 }
 
@@ -289,15 +416,39 @@ TEST_F(Plasma, TwoVelmoReadSideBySideAndTheSecondUnloadsItsScriptAtItsEnd) {
     EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
     EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*second)));
     for (const Where where : {Where::Native, Where::Alpha}) {
-        ASSERT_TRUE(RestOver(where, *second));
-        EXPECT_TRUE(RestOver(where, *velmo_));
+        ASSERT_EQ("", RestOver(where, *second));
+        EXPECT_EQ("", RestOver(where, *velmo_));
     }
     const std::string script = ScriptOf(*second);
     second->Stop();
     EXPECT_EQ(second->Wait(5s), 0) << "SIGTERM ends velmo as closing its window does";
     EXPECT_FALSE(kwin_->ScriptLoaded(script));
     EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
-    EXPECT_TRUE(RestOver(Where::Native));
+    EXPECT_EQ("", RestOver(Where::Native));
+}
+
+// KWin tells no one when a script goes; velmo asks, says so once, and runs on.
+TEST_F(Plasma, AScriptUnloadedUnderAVelmoIsNoticedWithinTwoSeconds) {
+    std::unique_ptr<Process> velmo = StartKWinVelmo();
+    ASSERT_NE(Form(*velmo), 0u) << velmo->Stderr();
+    const std::string script = ScriptOf(*velmo);
+    ASSERT_TRUE(kwin_->ScriptLoaded(script));
+    RunForOutput({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/Scripting",
+                  "org.kde.kwin.Scripting.unloadScript", "string:" + script});
+    ASSERT_FALSE(kwin_->ScriptLoaded(script));
+    const auto said = [&] {
+        const std::string err = velmo->Stderr();
+        std::size_t n = 0;
+        for (auto at = err.find("KWin stopped reporting"); at != std::string::npos;
+             at = err.find("KWin stopped reporting", at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return said() > 0; }, 2500ms)) << velmo->Stderr();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(said(), 1u);
+    EXPECT_TRUE(velmo->Running());
 }
 
 struct KilledCase {

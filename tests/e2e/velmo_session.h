@@ -33,14 +33,23 @@ XRect LayoutRect(const layout::Control& control, int dpi);
 std::unique_ptr<Process> StartVelmo(const std::vector<std::string>& env = {},
                                     const std::vector<std::string>& args = {});
 
-// The TargetWindow that velmo's trace (VELLOMAR_TRACE_TARGET) last gave; 0 before the first.
-XWindow TracedTarget(const std::string& output);
+// The pixels of a rectangle of `form`'s client area, as the X server holds them; empty if they
+// cannot be read. velmo is read as a user reads it: by what it shows.
+std::vector<unsigned long> FormPixels(Display* d, XWindow form, const XRect& r);
+// What Label2 shows: the pixels inside its border, at `dpi`.
+std::vector<unsigned long> Label2Pixels(Display* d, XWindow form, int dpi);
+// Whether pixels hold more than one colour: a label that shows any text.
+bool ShowsText(const std::vector<unsigned long>& pixels);
+// Waits until Label2 has shown the same pixels for three ticks from `since` on, and, where
+// `changed_from` is given, other pixels than those; false if not within `most`.
+bool Label2Settles(Display* d, XWindow form, int dpi, std::chrono::steady_clock::time_point since,
+                   const std::vector<unsigned long>* changed_from, std::chrono::milliseconds most);
 
 class VelmoSession {
   public:
-    // Starts the server, runs `before_velmo` on it, then starts velmo (with `env` added, and its
-    // trace of TargetWindow on), and waits until Form_Load has lifted Form1 above the other
-    // windows (_NET_WM_STATE_ABOVE). Returns nullptr with a reason in `error` otherwise.
+    // Starts the server, runs `before_velmo` on it, then starts velmo (with `env` added), and
+    // waits until Form_Load has lifted Form1 above the other windows (_NET_WM_STATE_ABOVE).
+    // Returns nullptr with a reason in `error` otherwise.
     static std::unique_ptr<VelmoSession> Start(
         const XSession::Options& options, std::string* error,
         const std::vector<std::string>& env = {},
@@ -55,8 +64,8 @@ class VelmoSession {
     // manager's extents, else the root's child that holds Form1, border included.
     XRect Client() const;
     XRect Frame() const;
-    // How long after Form1 showed velmo traced its first TargetWindow, which a session whose
-    // pointer rests on a window sees at the first tick; nothing if none came within 5 s.
+    // How long after Form1 showed Label2 showed a title, which a session whose pointer rests on
+    // a window sees at the first tick; nothing if none came within 5 s.
     std::optional<std::chrono::milliseconds> ShownToFirstTick();
     // Form1's child windows, relative to its client area.
     std::vector<XWindow> Children() const;
@@ -64,8 +73,9 @@ class VelmoSession {
     // The root position of the centre of one of Form1's controls, at the server's density.
     std::pair<int, int> Over(const layout::Control& control) const;
 
-    // Moves the pointer there and waits until a tick has made the window under it velmo's
-    // TargetWindow. Returns "" then, else, after 10 s, what velmo's target was.
+    // Moves the pointer there and waits until ticks have shown the window under it: Label2 holds
+    // still for three ticks, and has changed where that window's title differs from the one
+    // under the pointer before. Returns "" then, else, after 10 s, what went wrong.
     std::string RestPointer(int x, int y);
     // Clicks there and waits until Form1 holds the keyboard focus.
     bool ClickToFocus(int x, int y);

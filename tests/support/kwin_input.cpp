@@ -4,7 +4,14 @@
 //   kwin_input X Y             moves the pointer to x, y
 //   kwin_input key CODE...     presses the keys (Linux input codes) in order, then releases them
 //                              in reverse: "key 42 28" is Shift+Enter
+//   kwin_input touch X Y       touches the screen at x, y and lifts the finger again: the
+//                              session's seat gains a touch device (Xwayland adds one)
+//   kwin_input sweep HZ SECONDS X0 Y0 X1 Y1
+//                              moves the pointer HZ times a second for SECONDS, to and fro
+//                              along the line from x0, y0 to x1, y1, a step each time
 #include <wayland-client.h>
+
+#include <time.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +36,33 @@ void GlobalRemove(void*, wl_registry*, uint32_t) {}
 
 }  // namespace
 
+// Moves to and fro between two points, `hz` steps a second, on a steady clock.
+void Sweep(wl_display* display, int hz, int seconds, int x0, int y0, int x1, int y1) {
+    constexpr int kStepsEachWay = 100;
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    const long period_ns = 1000000000L / hz;
+    for (long i = 0; i < static_cast<long>(hz) * seconds; ++i) {
+        const long phase = i % (2 * kStepsEachWay);
+        const long k = phase < kStepsEachWay ? phase : 2 * kStepsEachWay - phase;
+        org_kde_kwin_fake_input_pointer_motion_absolute(
+            fake_input, wl_fixed_from_int(static_cast<int>(x0 + (x1 - x0) * k / kStepsEachWay)),
+            wl_fixed_from_int(static_cast<int>(y0 + (y1 - y0) * k / kStepsEachWay)));
+        wl_display_flush(display);
+        next.tv_nsec += period_ns;
+        if (next.tv_nsec >= 1000000000L) {
+            next.tv_nsec -= 1000000000L;
+            ++next.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+}
+
 int main(int argc, char** argv) {
     const bool keys = argc >= 3 && std::strcmp(argv[1], "key") == 0;
-    if (!keys && argc != 3) {
+    const bool touch = argc == 4 && std::strcmp(argv[1], "touch") == 0;
+    const bool sweep = argc == 8 && std::strcmp(argv[1], "sweep") == 0;
+    if (!keys && !touch && !sweep && argc != 3) {
         return 2;
     }
     wl_display* display = wl_display_connect(nullptr);
@@ -58,6 +89,20 @@ int main(int argc, char** argv) {
             org_kde_kwin_fake_input_keyboard_key(fake_input, *it, WL_KEYBOARD_KEY_STATE_RELEASED);
             wl_display_roundtrip(display);
         }
+    } else if (sweep) {
+        const int hz = std::atoi(argv[2]);
+        if (hz <= 0) {
+            return 2;
+        }
+        Sweep(display, hz, std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+              std::atoi(argv[6]), std::atoi(argv[7]));
+    } else if (touch) {
+        org_kde_kwin_fake_input_touch_down(fake_input, 0, wl_fixed_from_int(std::atoi(argv[2])),
+                                           wl_fixed_from_int(std::atoi(argv[3])));
+        org_kde_kwin_fake_input_touch_frame(fake_input);
+        wl_display_roundtrip(display);
+        org_kde_kwin_fake_input_touch_up(fake_input, 0);
+        org_kde_kwin_fake_input_touch_frame(fake_input);
     } else {
         org_kde_kwin_fake_input_pointer_motion_absolute(fake_input,
                                                         wl_fixed_from_int(std::atoi(argv[1])),

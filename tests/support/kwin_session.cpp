@@ -1,12 +1,12 @@
 #include "tests/support/kwin_session.h"
 
+#include <X11/Xlib.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-#include <tuple>
 #include <utility>
 
 namespace {
@@ -31,22 +31,24 @@ bool KWinOnBus() {
                .find("boolean true") != std::string::npos;
 }
 
-// The Xwayland that KWin started, and its display: its first argument; a pid of 0 until then.
-std::pair<pid_t, std::string> Xwayland(pid_t kwin) {
+// The Xwayland that KWin started; 0 until then.
+pid_t Xwayland(pid_t kwin) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream stat(entry.path() / "stat");
         std::string pid, comm, state;
         long ppid = 0;
-        if (!(stat >> pid >> comm >> state >> ppid) || ppid != kwin || comm != "(Xwayland)") {
-            continue;
+        if ((stat >> pid >> comm >> state >> ppid) && ppid == kwin && comm == "(Xwayland)") {
+            return static_cast<pid_t>(std::stol(pid));
         }
-        std::ifstream cmdline(entry.path() / "cmdline");
-        std::string program, display;
-        std::getline(cmdline, program, '\0');
-        std::getline(cmdline, display, '\0');
-        return {static_cast<pid_t>(std::stol(pid)), display};
     }
-    return {0, {}};
+    return 0;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
 }
 
 }  // namespace
@@ -87,10 +89,19 @@ std::unique_ptr<KWinSession> KWinSession::Start(std::string* error) {
     }
     setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 
+    const std::string version = RunForOutput({(s->dir_ / "kwin_wayland").string(), "--version"});
+    const auto digit = version.find_first_of("0123456789");
+    s->major_version_ = digit == std::string::npos ? 0 : version[digit] - '0';
+
+    // KWin starts the given application once Xwayland's display is set up, with DISPLAY in its
+    // environment: it writes the display's name down for the session.
     const std::string socket = "wayland-test-" + std::to_string(getpid());
+    const std::filesystem::path display_file = s->dir_ / "display";
     s->kwin_ = std::make_unique<Process>(Process::Options{
         {(s->dir_ / "kwin_wayland").string(), "--virtual", "--xwayland", "--socket", socket,
-         "--width", "1280", "--height", "1024"},
+         "--width", "1280", "--height", "1024",
+         "sh -c 'printf %s \"$DISPLAY\" > " + display_file.string() + ".part && mv " +
+             display_file.string() + ".part " + display_file.string() + "'"},
         // Lets the test's pointer mover use the fake-input protocol.
         {"KWIN_WAYLAND_NO_PERMISSION_CHECKS=1", "QT_QPA_PLATFORM=", "WAYLAND_DISPLAY="},
         s->dir_.string()});
@@ -99,13 +110,15 @@ std::unique_ptr<KWinSession> KWinSession::Start(std::string* error) {
         *error = "KWin did not appear on its bus: " + s->kwin_->Stderr();
         return nullptr;
     }
-    if (!WaitUntil(
-            [&] {
-                std::tie(s->xwayland_pid_, s->display_name_) = Xwayland(s->kwin_->pid());
-                return !s->display_name_.empty();
-            },
-            15000ms)) {
-        *error = "KWin started no Xwayland";
+    if (!WaitUntil([&] { return !(s->display_name_ = ReadFile(display_file)).empty(); }, 15000ms)) {
+        *error = "KWin set up no Xwayland display: " + s->kwin_->Stderr();
+        return nullptr;
+    }
+    // The first X client brings Xwayland up (KWin 6), or finds it up (5.27).
+    s->x_client_ = XOpenDisplay(s->display_name_.c_str());
+    if (s->x_client_ == nullptr ||
+        !WaitUntil([&] { return (s->xwayland_pid_ = Xwayland(s->kwin_->pid())) != 0; }, 15000ms)) {
+        *error = "Xwayland did not start on " + s->display_name_ + ": " + s->kwin_->Stderr();
         return nullptr;
     }
     setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
@@ -114,6 +127,9 @@ std::unique_ptr<KWinSession> KWinSession::Start(std::string* error) {
 }
 
 KWinSession::~KWinSession() {
+    if (x_client_ != nullptr) {
+        XCloseDisplay(x_client_);
+    }
     if (kwin_) {
         kwin_->Stop();
     }
@@ -237,4 +253,26 @@ bool KWinSession::MovePointer(int x, int y) {
             .Wait(5000ms);
     int px = 0, py = 0;
     return status == 0 && ReadPointer(&px, &py) && px == x && py == y;
+}
+
+bool KWinSession::Touch(int x, int y) {
+    return Process(
+               Process::Options{
+                   {VELLOMAR_KWIN_INPUT, "touch", std::to_string(x), std::to_string(y)}, {}, {}})
+               .Wait(5000ms) == 0;
+}
+
+bool KWinSession::ShowDesktop(bool show) {
+    // From a script: KWin ends showing the desktop when the bus client that asked for it leaves,
+    // as dbus-send does at once.
+    const auto showing = [] {
+        return DBusSend({"--dest=org.kde.KWin", "/KWin", "org.freedesktop.DBus.Properties.Get",
+                         "string:org.kde.KWin", "string:showingDesktop"})
+                   .find("boolean true") != std::string::npos;
+    };
+    if (showing() == show) {
+        return true;
+    }
+    return RunScript("workspace.slotToggleShowDesktop();") &&
+           WaitUntil([&] { return showing() == show; }, 3000ms);
 }

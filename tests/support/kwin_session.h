@@ -12,9 +12,13 @@
 
 #include "tests/support/process.h"
 
+typedef struct _XDisplay Display;
+
 class KWinSession {
   public:
-    // Returns nullptr with a reason in `error` where KWin is not installed or does not come up.
+    // Returns nullptr with a reason in `error` where KWin is not installed or does not come up,
+    // or starts no Xwayland. KWin 6 starts Xwayland when the first X client connects: the
+    // session connects one and holds it for its life.
     static std::unique_ptr<KWinSession> Start(std::string* error);
     ~KWinSession();  // stops KWin (and with it Xwayland) and the bus
     KWinSession(const KWinSession&) = delete;
@@ -23,6 +27,7 @@ class KWinSession {
     Process& kwin() { return *kwin_; }
     const std::string& display_name() const { return display_name_; }  // Xwayland's, ":N"
     pid_t xwayland_pid() const { return xwayland_pid_; }
+    int major_version() const { return major_version_; }  // KWin's: 5 or 6
 
     // Loads a one-shot KWin script, runs it and unloads it again; false if KWin refused it.
     bool RunScript(const std::string& text);
@@ -37,6 +42,12 @@ class KWinSession {
     // Presses the keys (Linux input codes: 1 Escape, 28 Enter, 42 left Shift) in order, then
     // releases them in reverse, through the fake-input protocol.
     bool PressKeys(const std::vector<int>& codes);
+    // Touches the screen there and lifts the finger, through the fake-input protocol: the seat
+    // gains a touch device, which Xwayland adds as a new input device.
+    bool Touch(int x, int y);
+    // Shows the desktop (every window hidden but the desktop's own), or ends showing it, and
+    // waits until KWin tells that it is so.
+    bool ShowDesktop(bool show);
     // The value of a JavaScript expression in KWin's scripting, as text, through a one-shot
     // script; nothing if KWin refused it.
     std::optional<std::string> Evaluate(const std::string& expression);
@@ -59,5 +70,7 @@ class KWinSession {
     std::unique_ptr<Process> kwin_;
     std::string display_name_;
     pid_t xwayland_pid_ = 0;
+    Display* x_client_ = nullptr;  // the X client that keeps Xwayland up
+    int major_version_ = 0;
     int scripts_ = 0;
 };

@@ -218,7 +218,7 @@ XWindow FrameWindow(Display* display, XWindow window) {
 }
 
 XWindow CreateTitledWindow(Display* d, int x, int y, int width, int height,
-                           const std::string& title) {
+                           const std::string& title, const char* type) {
     XSetWindowAttributes attributes{};
     attributes.background_pixel = WhitePixel(d, DefaultScreen(d));
     const Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
@@ -231,6 +231,11 @@ XWindow CreateTitledWindow(Display* d, int x, int y, int width, int height,
     hints.y = y;
     XSetWMNormalHints(d, w, &hints);
     SetTitle(d, w, title);
+    if (type != nullptr) {
+        const Atom value = XInternAtom(d, type, False);
+        XChangeProperty(d, w, XInternAtom(d, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
+    }
     XMapWindow(d, w);
     XSync(d, False);
     return w;

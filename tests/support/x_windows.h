@@ -52,9 +52,10 @@ std::vector<long> Property32(Display* display, XWindow window, const char* name)
 // The names of the atoms in an ATOM property such as _NET_WM_STATE.
 std::vector<std::string> AtomNames(Display* display, XWindow window, const char* name);
 
-// A plain top-level window at x, y (asked to stay there) titled `title`, mapped.
+// A plain top-level window at x, y (asked to stay there) titled `title`, mapped; of the EWMH
+// window type `type` (such as "_NET_WM_WINDOW_TYPE_DESKTOP") where one is given.
 XWindow CreateTitledWindow(Display* display, int x, int y, int width, int height,
-                           const std::string& title);
+                           const std::string& title, const char* type = nullptr);
 // Sets _NET_WM_NAME and WM_NAME to `title` (UTF-8), as an application names its window.
 void SetTitle(Display* display, XWindow window, const std::string& title);
 
