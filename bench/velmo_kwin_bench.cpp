@@ -8,7 +8,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <time.h>
 
 #include <array>
 #include <functional>
@@ -21,6 +20,7 @@
 #include "bench/medians.h"
 #include "tests/e2e/velmo_session.h"
 #include "tests/support/kwin_session.h"
+#include "tests/support/sweep.h"
 
 namespace {
 
@@ -180,23 +180,10 @@ BENCHMARK(RestingOnPlasmaAgainstX11)
 // Moves the pointer of the Xvfb as kwin_input's sweep does on KWin: to and fro between two
 // points, `hz` steps a second, for `seconds`.
 void SweepX11(Display* d, int hz, int seconds, int x0, int y0, int x1, int y1) {
-    constexpr int kStepsEachWay = 100;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    const long period_ns = 1000000000L / hz;
-    for (long i = 0; i < static_cast<long>(hz) * seconds; ++i) {
-        const long phase = i % (2 * kStepsEachWay);
-        const long k = phase < kStepsEachWay ? phase : 2 * kStepsEachWay - phase;
-        XTestFakeMotionEvent(d, -1, static_cast<int>(x0 + (x1 - x0) * k / kStepsEachWay),
-                             static_cast<int>(y0 + (y1 - y0) * k / kStepsEachWay), CurrentTime);
+    SweepPointer(hz, seconds, x0, y0, x1, y1, [d](int x, int y) {
+        XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
         XFlush(d);
-        next.tv_nsec += period_ns;
-        if (next.tv_nsec >= 1000000000L) {
-            next.tv_nsec -= 1000000000L;
-            ++next.tv_sec;
-        }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-    }
+    });
 }
 
 // Processor time of some processes while `during` runs, as seconds.

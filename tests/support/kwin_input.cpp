@@ -11,13 +11,13 @@
 //                              along the line from x0, y0 to x1, y1, a step each time
 #include <wayland-client.h>
 
-#include <time.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "fake-input-client-protocol.h"
+#include "sweep.h"
 
 namespace {
 
@@ -38,24 +38,11 @@ void GlobalRemove(void*, wl_registry*, uint32_t) {}
 
 // Moves to and fro between two points, `hz` steps a second, on a steady clock.
 void Sweep(wl_display* display, int hz, int seconds, int x0, int y0, int x1, int y1) {
-    constexpr int kStepsEachWay = 100;
-    timespec next{};
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    const long period_ns = 1000000000L / hz;
-    for (long i = 0; i < static_cast<long>(hz) * seconds; ++i) {
-        const long phase = i % (2 * kStepsEachWay);
-        const long k = phase < kStepsEachWay ? phase : 2 * kStepsEachWay - phase;
-        org_kde_kwin_fake_input_pointer_motion_absolute(
-            fake_input, wl_fixed_from_int(static_cast<int>(x0 + (x1 - x0) * k / kStepsEachWay)),
-            wl_fixed_from_int(static_cast<int>(y0 + (y1 - y0) * k / kStepsEachWay)));
+    SweepPointer(hz, seconds, x0, y0, x1, y1, [display](int x, int y) {
+        org_kde_kwin_fake_input_pointer_motion_absolute(fake_input, wl_fixed_from_int(x),
+                                                        wl_fixed_from_int(y));
         wl_display_flush(display);
-        next.tv_nsec += period_ns;
-        if (next.tv_nsec >= 1000000000L) {
-            next.tv_nsec -= 1000000000L;
-            ++next.tv_sec;
-        }
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
-    }
+    });
 }
 
 int main(int argc, char** argv) {
