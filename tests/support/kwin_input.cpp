@@ -11,7 +11,6 @@
 //                              along the line from x0, y0 to x1, y1, a step each time
 #include <wayland-client.h>
 
-
 #include <cstdlib>
 #include <cstring>
 #include <vector>
