@@ -4,8 +4,8 @@
 # Usage: scripts/setup.sh [run|linux-test|test]   (default: test)
 #        scripts/setup.sh list MODE [RELEASE]       (prints the packages of MODE, one a line)
 #   run         building and starting velmo
-#   linux-test  that, and building and running the Linux tests with the headless KWin (the
-#               Debian 13 root's set)
+#   linux-test  that, and building and running the Linux tests with the headless KWin and
+#               GNOME Shell (the Debian 13 root's set)
 #   test        that, the fuzz targets, both Windows builds and Wine
 #
 # An index that cannot be downloaded (a mirror in the middle of a sync) is only a warning: the
@@ -53,9 +53,10 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
 # and gjs for the GNOME Shell extension's own tests.
 linux_test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev gjs
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db)
-# A headless KWin with Xwayland, a native Wayland window and KWin's fake-input protocol.
-kwin_pkgs=(kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev libwayland-bin
-  dbus-daemon dbus-bin)
+# The headless compositors: KWin with Xwayland and KWin's fake-input protocol, and GNOME Shell
+# (driven through Mutter's remote-desktop session, from gjs); a native Wayland window.
+compositor_pkgs=(kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev
+  libwayland-bin dbus-daemon dbus-bin gnome-shell)
 # The formatting check, the fuzz targets (clang with libFuzzer), both Windows builds, and 64-bit
 # Wine to run the x86-64 one on every machine.
 host_test_pkgs=(clang-format clang "libclang-rt-$clang_version-dev"
@@ -66,8 +67,8 @@ wine32_pkgs=(wine32:i386)
 
 pkgs=("${build_pkgs[@]}")
 case $mode in
-linux-test) pkgs+=("${linux_test_pkgs[@]}" "${kwin_pkgs[@]}") ;;
-test) pkgs+=("${linux_test_pkgs[@]}" "${kwin_pkgs[@]}" "${host_test_pkgs[@]}") ;;
+linux-test) pkgs+=("${linux_test_pkgs[@]}" "${compositor_pkgs[@]}") ;;
+test) pkgs+=("${linux_test_pkgs[@]}" "${compositor_pkgs[@]}" "${host_test_pkgs[@]}") ;;
 esac
 if [ -n "$list" ]; then
     printf '%s\n' "${pkgs[@]}"
