@@ -1,19 +1,22 @@
-// The window system of a Plasma Wayland session: the program's own windows and X11 windows
-// through an X11 backend on Xwayland, and what lies where through KWin, which sees native
-// Wayland windows too. Xwayland's pointer stops where it last saw an X11 window, so the pointer
-// and the window under it come from KWin.
+// The window system of a Wayland session whose compositor a reader of ours can ask (KWin
+// through a script, GNOME Shell through an extension): the program's own windows and X11
+// windows through an X11 backend on Xwayland, and what lies where through the reader, which
+// sees native Wayland windows too. Xwayland's pointer stops where it last saw an X11 window, so
+// the pointer and the window under it come from the compositor.
 //
-// KWin 6 no longer tells its scripts the X id of an X11 window. The window KWin names under the
-// pointer is then held against the X11 client at the same point (KWin's logical point, scaled
-// to Xwayland's pixels): it is that client when their outer rectangles agree and, where both
-// know one, their processes too. KWin alone knows the stacking of native and X11 windows
-// together, so a native window over an X11 one is named by KWin, and the client beneath it,
-// with another frame and process, does not match. Among X11 windows Xwayland's stacking is
-// KWin's own, as KWin is their window manager, so the client X11 finds at the point is mostly
-// the one KWin names; where it is not (KWin 6 hides windows over the desktop it shows without
-// unmapping them), the clients beneath are held against it in turn. Captions are not compared:
-// KWin rewrites them (blanks collapsed, a " <2>" added). If KWin's reports stop (the script
-// unloaded or failed, KWin gone), the program says so once and goes on with X11 alone.
+// A reader names an X11 window by its X id where the compositor tells it (KWin 5.27, GNOME
+// Shell). KWin 6 no longer tells its scripts the X id of an X11 window. The window KWin names
+// under the pointer is then held against the X11 client at the same point (the compositor's
+// logical point, scaled to Xwayland's pixels): it is that client when their outer rectangles
+// agree and, where both know one, their processes too. The compositor alone knows the stacking
+// of native and X11 windows together, so a native window over an X11 one is named by it, and
+// the client beneath it, with another frame and process, does not match. Among X11 windows
+// Xwayland's stacking is the compositor's own, as it is their window manager, so the client X11
+// finds at the point is mostly the one named; where it is not (KWin 6 hides windows over the
+// desktop it shows without unmapping them), the clients beneath are held against it in turn.
+// Captions are not compared: KWin rewrites them (blanks collapsed, a " <2>" added). While the
+// reader cannot read (its reports stopped, an extension not enabled), the program says why once
+// and goes on with X11 alone.
 #pragma once
 
 #include <memory>
@@ -21,25 +24,24 @@
 #include <unordered_map>
 #include <vector>
 
-#include "winsys/kwin_reader.h"
+#include "winsys/compositor_reader.h"
 #include "winsys/platform.h"
 #include "winsys/x11_titles.h"
 
 class X11WindowSystem;
 
-class KWinWindowSystem final : public Platform<RawTitle> {
+class CompositorWindowSystem final : public Platform<RawTitle> {
   public:
-    // Loads the reader's script into the KWin of the session bus, over `x11`, which must
-    // outlive the result. On failure returns nullptr and puts a one-line reason in `error`.
-    static std::unique_ptr<KWinWindowSystem> Start(X11WindowSystem& x11, std::string* error);
-    ~KWinWindowSystem() override;  // unloads the script
+    // Over `x11`, which must outlive this.
+    CompositorWindowSystem(X11WindowSystem& x11, std::unique_ptr<CompositorReader> reader);
+    ~CompositorWindowSystem() override;
 
     // A native window's handle lies above the 29 bits of X window ids, so that the X11 side
     // refuses it, and no handle is given twice.
     static constexpr HWND kFirstNativeHandle = 0x20000000u;
     static bool IsNativeHandle(HWND window) { return window >= kFirstNativeHandle; }
 
-    // X11's descriptor; KWin's reports come through Qt's own watch on the session bus.
+    // X11's descriptor; the reader's reports come through Qt's own watch on the session bus.
     int EventDescriptor() const override;
     // Acts on X11's events, and forgets the handles of native windows that have ended.
     void Pump() override;
@@ -58,7 +60,7 @@ class KWinWindowSystem final : public Platform<RawTitle> {
     void Listen(HWND window, Listening listening) override;
     void NotifyTo(TitleNotices* notices) override;
 
-    // KWin's captions cannot be written: a native window's title is read-only.
+    // A native window's title is read-only.
     bool CanWriteTitle(HWND window) override;
 
     BOOL GetCursorPos(POINT* point) override;
@@ -72,32 +74,31 @@ class KWinWindowSystem final : public Platform<RawTitle> {
                       UINT flags) override;
 
   private:
-    KWinWindowSystem(X11WindowSystem& x11, std::unique_ptr<KWinReader> reader);
-    // The handle of the native window KWin knows by `id`, given on first sight.
+    // The handle of the native window the reader knows by `id`, given on first sight.
     HWND NativeHandle(const std::string& id);
-    // The KWin id behind a native handle, or nullptr for a handle never given or forgotten.
+    // The reader's id behind a native handle, or nullptr for a handle never given or forgotten.
     const std::string* NativeId(HWND window) const;
     bool Reading() const;
-    // KWin's logical point in Xwayland's pixels.
+    // The compositor's logical point in Xwayland's pixels.
     POINT ToX11(POINT logical);
-    // The X11 client that KWin's window `w` is, given `found`, what X11 finds at the point;
-    // 0 if it is a native window.
-    HWND MatchX11(const KWinWindow& w, HWND found);
+    // The X11 client that the compositor's window `w` is, given `found`, what X11 finds at the
+    // point; 0 if it is a native window.
+    HWND MatchX11(const CompositorWindow& w, HWND found);
 
     X11WindowSystem& x11_;
-    std::unique_ptr<KWinReader> reader_;
+    std::unique_ptr<CompositorReader> reader_;
     std::unordered_map<std::string, HWND> handles_;
     std::unordered_map<HWND, std::string> ids_;
     HWND next_handle_ = kFirstNativeHandle;
-    // The last match of each KWin window: what it was held against, and the answer.
+    // The last match of each compositor window: what it was held against, and the answer.
     struct Match {
         RECT frame;
         HWND found;
         HWND x11;
     };
     std::unordered_map<std::string, Match> matches_;
-    // Xwayland's root size for KWin's desktop size `root_for_`.
+    // Xwayland's root size for the compositor's desktop size `root_for_`.
     POINT root_for_{};
     POINT root_{};
-    bool said_stopped_ = false;
+    std::string told_;  // the notice last told, "" once reading again
 };
