@@ -279,7 +279,9 @@ def run_check(uuid, native_title, x11_title, x11_id):
         pump(0.4)
         return sink.state()
 
-    # The shell starts in the overview, where the pointer is on no window.
+    # In the overview (where the shell starts) the pointer is on no window.
+    evaluate('Main.overview.show()')
+    pump(1.0)
     overview = evaluate('Main.overview.visible')
     p, under, _ = over(native["frame"][0] + 150, native["frame"][1] + 100)
     check('in the overview: no window under the pointer', overview and under is None,
