@@ -282,8 +282,12 @@ bool CompositorSession::StartGnome(std::string* error) {
         return false;
     }
     // The shell starts in the overview, where the pointer is on no window.
-    return Evaluate("Main.overview.hide()").has_value() &&
-           WaitUntil([&] { return Evaluate("Main.overview.visible") == "false"; }, 5000ms);
+    if (!Evaluate("Main.overview.hide()") ||
+        !WaitUntil([&] { return Evaluate("Main.overview.visible") == "false"; }, 10000ms)) {
+        *error = "the shell's overview stayed: " + Evaluate("Main.overview.visible").value_or("");
+        return false;
+    }
+    return true;
 }
 
 CompositorSession::~CompositorSession() {
