@@ -130,9 +130,7 @@ class Wayland : public ::testing::Test {
         if ((reader_ && kCompositor == Compositor::Gnome &&
              !kwin_->EnableExtension(kwin_->ReaderExtension(), true)) ||
             (!reader_ && !kwin_->MovePointer(nx, ny))) {
-            start_error_ = new std::string(
-                "velmo's extension could not be enabled, or the "
-                "pointer not moved");
+            start_error_ = new std::string("velmo's extension not enabled, or the pointer stuck");
             return;
         }
         display_ = XOpenDisplay(nullptr);
@@ -463,62 +461,62 @@ std::vector<UseCase> On(Compositor compositor, std::vector<UseCase> rows) {
     return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OnWayland,
-    ::testing::ValuesIn(On(
-        kCompositor,
-        {UseCase{"EscapeOverANativeWindowCapturesItsCaption",
-                 {{Where::Native, {kEscape}}, {Where::Alpha, {kEnter}}},
-                 {{Where::Alpha, kTitles.at(Where::Native)}}},
-         UseCase{"ALongNativeCaptionIsReadUpToACharacterBoundary",
-                 {{Where::LongNative, {kEscape}}, {Where::Alpha, {kEnter}}},
-                 {{Where::Alpha, CutAtCharacter(kTitles.at(Where::LongNative), 99)}}},
-         UseCase{"EnterWritesAnX11WindowCapturedFromAnother",
-                 {{Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
-                 {{Where::Alpha, kTitles.at(Where::Bravo)}}},
-         UseCase{"ShiftEnterKeepsAnX11WindowsTitleAgainstTheApplication",
-                 {{Where::Bravo, {kEscape}}, {Where::Alpha, {kShift, kEnter}}, {Where::Alpha, {}}},
-                 {{Where::Alpha, kTitles.at(Where::Bravo)}}},
-         UseCase{"ShiftEscapeGivesAnX11WindowItsTitleBack",
-                 {{Where::Bravo, {kEscape}},
-                  {Where::Alpha, {kShift, kEnter}},
-                  {Where::Alpha, {kShift, kEscape}}},
-                 {}},
-         // Neither a write nor a write-and-keep reaches a native window, and velmo runs on.
-         UseCase{"NothingWritesANativeWindow",
-                 {{Where::Bravo, {kEscape}},
-                  {Where::Native, {kEnter}},
-                  {Where::Native, {kShift, kEnter}},
-                  {Where::Nowhere, {kEnter}}},
-                 {}},
-         // While the desktop is shown, the window that was under the pointer is no target: the
-         // desktop is.
-         UseCase{"NothingIsWrittenWhileTheDesktopIsShown",
-                 {{Where::Bravo, {kEscape}},
-                  {Where::Bravo, {}, Event::ShowDesktop},
-                  {Where::Alpha, {kEnter}}},
-                 {}},
-         UseCase{"AnInputDeviceAddedAfterStartEndsNothing",
-                 {{Where::Alpha, {}, Event::Touch},
-                  {Where::Bravo, {kEscape}},
-                  {Where::Alpha, {kEnter}}},
-                 {{Where::Alpha, kTitles.at(Where::Bravo)}}},
-         // Only the compositor is heard: a report from anyone else, naming Bravo, is not taken.
-         UseCase{"AReportFromAnotherClientIsIgnored",
-                 {{Where::Alpha, {kEscape}}, {Where::Native, {kEnter}, Event::Forge}},
-                 {}},
-         // Without the extension velmo reads X11 windows alone, and reads native ones again once
-         // it is back.
-         UseCase{"WhileTheExtensionIsDisabledOnlyX11WindowsAreRead",
-                 {{Where::Alpha, {}, Event::StopReader},
-                  {Where::Bravo, {kEscape}},
-                  {Where::Alpha, {kEnter}},
-                  {Where::Native, {}, Event::StartReader},
-                  {Where::Native, {kEscape}},
-                  {Where::Bravo, {kEnter}}},
-                 {{Where::Alpha, kTitles.at(Where::Bravo)},
-                  {Where::Bravo, kTitles.at(Where::Native)}}}})),
-    [](const auto& row) { return row.param.name; });
+std::vector<UseCase> Rows() {
+    return {
+        UseCase{"EscapeOverANativeWindowCapturesItsCaption",
+                {{Where::Native, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, kTitles.at(Where::Native)}}},
+        UseCase{"ALongNativeCaptionIsReadUpToACharacterBoundary",
+                {{Where::LongNative, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, CutAtCharacter(kTitles.at(Where::LongNative), 99)}}},
+        UseCase{"EnterWritesAnX11WindowCapturedFromAnother",
+                {{Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
+                {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        UseCase{"ShiftEnterKeepsAnX11WindowsTitleAgainstTheApplication",
+                {{Where::Bravo, {kEscape}}, {Where::Alpha, {kShift, kEnter}}, {Where::Alpha, {}}},
+                {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        UseCase{"ShiftEscapeGivesAnX11WindowItsTitleBack",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Alpha, {kShift, kEnter}},
+                 {Where::Alpha, {kShift, kEscape}}},
+                {}},
+        // Neither a write nor a write-and-keep reaches a native window, and velmo runs on.
+        UseCase{"NothingWritesANativeWindow",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Native, {kEnter}},
+                 {Where::Native, {kShift, kEnter}},
+                 {Where::Nowhere, {kEnter}}},
+                {}},
+        // While the desktop is shown, the window that was under the pointer is no target: the
+        // desktop is.
+        UseCase{"NothingIsWrittenWhileTheDesktopIsShown",
+                {{Where::Bravo, {kEscape}},
+                 {Where::Bravo, {}, Event::ShowDesktop},
+                 {Where::Alpha, {kEnter}}},
+                {}},
+        UseCase{
+            "AnInputDeviceAddedAfterStartEndsNothing",
+            {{Where::Alpha, {}, Event::Touch}, {Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
+            {{Where::Alpha, kTitles.at(Where::Bravo)}}},
+        // Only the compositor is heard: a report from anyone else, naming Bravo, is not taken.
+        UseCase{"AReportFromAnotherClientIsIgnored",
+                {{Where::Alpha, {kEscape}}, {Where::Native, {kEnter}, Event::Forge}},
+                {}},
+        // Without the extension velmo reads X11 windows alone, and reads native ones again once
+        // it is back.
+        UseCase{
+            "WhileTheExtensionIsDisabledOnlyX11WindowsAreRead",
+            {{Where::Alpha, {}, Event::StopReader},
+             {Where::Bravo, {kEscape}},
+             {Where::Alpha, {kEnter}},
+             {Where::Native, {}, Event::StartReader},
+             {Where::Native, {kEscape}},
+             {Where::Bravo, {kEnter}}},
+            {{Where::Alpha, kTitles.at(Where::Bravo)}, {Where::Bravo, kTitles.at(Where::Native)}}}};
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OnWayland, ::testing::ValuesIn(On(kCompositor, Rows())),
+                         [](const auto& row) { return row.param.name; });
 
 TEST_F(Wayland, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
     const XWindow form = Form(*velmo_);
