@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
             session->PlaceWindow("at rest", 100, 100, 400, 300);
             session->MovePointer(300, 250);
             QCoreApplication::processEvents();
-            const KWinWindow* w = reader->state().under();
+            const CompositorWindow* w = reader->state().under();
             return w != nullptr && w->caption == "at rest";
         },
         15000ms);
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     QObject::connect(reader.get(), &KWinReader::Changed, [&] { ++reports; });
     QTimer::singleShot(3000, &app, &QCoreApplication::quit);  // settle
     app.exec();
-    const KWinWindow* under = reader->state().under();
+    const CompositorWindow* under = reader->state().under();
     const int settled_reports = reports;
     const auto self0 = ProcessorTime(getpid());
     const double kwin0 = StatMilliseconds(session->process().pid());

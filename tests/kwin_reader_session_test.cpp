@@ -57,12 +57,12 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     auto placed = [&](const std::string& title, int x) {
         return Spin([&] { return session->PlaceWindow(title, x, 100, 300, 200); }) &&
                session->MovePointer(x + 150, 200) && Spin([&] {
-                   const KWinWindow* w = reader->state().under();
+                   const CompositorWindow* w = reader->state().under();
                    return w != nullptr && w->caption == title && w->frame.left == x;
                });
     };
     ASSERT_TRUE(placed(native_title, 100));
-    const KWinWindow native_window = *reader->state().under();
+    const CompositorWindow native_window = *reader->state().under();
     EXPECT_EQ(native_window.xid, 0u);
     EXPECT_EQ(native_window.frame.left, 100);
     EXPECT_EQ(native_window.frame.bottom, 300);
@@ -86,7 +86,7 @@ TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     }
     ASSERT_TRUE(session->MovePointer(1050, 500));
     EXPECT_TRUE(Spin([&] {
-        const KWinWindow* w = reader->state().under();
+        const CompositorWindow* w = reader->state().under();
         return w != nullptr && w->id != native_window.id && w->caption == native_title;
     }));
 

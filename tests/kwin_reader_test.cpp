@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "winsys/gnome_reader.h"
 #include "winsys/kwin_reader.h"
 
 namespace {
@@ -44,9 +45,9 @@ class KWinReportTest : public testing::TestWithParam<Case> {};
 
 TEST_P(KWinReportTest, AppliesInOrder) {
     const Case& c = GetParam();
-    KWinReaderState state;
+    CompositorState state;
     for (const Step& step : c.steps) {
-        const std::optional<KWinReport> report = ParseKWinReport(step.json);
+        const std::optional<CompositorReport> report = ParseCompositorReport(step.json);
         ASSERT_EQ(report.has_value(), step.parses) << step.json;
         if (report) {
             state.Apply(*report);
@@ -57,7 +58,7 @@ TEST_P(KWinReportTest, AppliesInOrder) {
         EXPECT_EQ(state.pointer().x, c.pointer.x);
         EXPECT_EQ(state.pointer().y, c.pointer.y);
     }
-    const KWinWindow* under = state.under();
+    const CompositorWindow* under = state.under();
     if (c.under_id == nullptr) {
         EXPECT_EQ(under, nullptr);
         return;
@@ -158,22 +159,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A window's process and the desktop's size come through; past 256 windows the oldest that is
 // not under the pointer goes.
-TEST(KWinReaderState, KeepsAtMostItsWindowsAndTheOneUnderThePointer) {
-    KWinReaderState state;
+TEST(CompositorState, KeepsAtMostItsWindowsAndTheOneUnderThePointer) {
+    CompositorState state;
     const auto window = [](int i) {
         return R"({"id":"{w)" + std::to_string(i) +
                R"(}","caption":"c","frame":[0,0,1,1],"pid":7})";
     };
-    std::optional<KWinReport> first = ParseKWinReport(
+    std::optional<CompositorReport> first = ParseCompositorReport(
         R"({"pointer":[0,0],"under":"{w0}","screen":[1280,1024],"windows":[)" + window(0) + "]}");
     ASSERT_TRUE(first.has_value());
     state.Apply(*first);
     for (int i = 1; i <= 300; ++i) {
-        std::optional<KWinReport> r = ParseKWinReport(R"({"windows":[)" + window(i) + "]}");
+        std::optional<CompositorReport> r =
+            ParseCompositorReport(R"({"windows":[)" + window(i) + "]}");
         ASSERT_TRUE(r.has_value());
         state.Apply(*r);
     }
-    EXPECT_EQ(state.window_count(), KWinReaderState::kMaxWindows);
+    EXPECT_EQ(state.window_count(), CompositorState::kMaxWindows);
     ASSERT_NE(state.under(), nullptr);
     EXPECT_EQ(state.under()->pid, 7);
     EXPECT_FALSE(state.IsWindow("{w1}"));
@@ -181,7 +183,48 @@ TEST(KWinReaderState, KeepsAtMostItsWindowsAndTheOneUnderThePointer) {
     ASSERT_TRUE(state.screen().has_value());
     EXPECT_EQ(state.screen()->x, 1280);
     // Too long to be read at all.
-    EXPECT_FALSE(ParseKWinReport(R"({"under":")" + std::string(kMaxReportBytes, 'x') + R"("})"));
+    EXPECT_FALSE(
+        ParseCompositorReport(R"({"under":")" + std::string(kMaxReportBytes, 'x') + R"("})"));
+}
+
+// What velmo says of its GNOME Shell extension, from what the shell tells of it.
+TEST(GnomeReader, TellsWhatKeepsTheExtensionFromReading) {
+    const auto state = [](double s, const char* error = "") {
+        return QVariantMap{{QStringLiteral("state"), s}, {QStringLiteral("error"), error}};
+    };
+    const struct {
+        const char* name;
+        QVariantMap info;
+        bool installed;
+        const char* said;  // a part of what is said; "" where nothing is
+    } rows[] = {
+        {"not installed", {}, false, "is not installed; install velmo's package"},
+        {"installed while the shell ran", {}, true, "until you log out and log in again"},
+        {"never enabled", state(6), true,
+         "is not enabled; enable it with: gnome-extensions "
+         "enable velmo@vellomar.invalid"},
+        {"disabled", state(2), true, "gnome-extensions enable velmo@vellomar.invalid"},
+        {"failed", state(3, "TypeError: x is null"), true,
+         "does not answer (TypeError: x is null)"},
+        {"out of date", state(4), true, "is not made for this GNOME Shell"},
+        {"enabled", state(1), true, ""},
+        {"being enabled", state(8), true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string said =
+            GnomeReader::NoticeFor(GnomeReader::Uuid(48), row.info, row.installed);
+        EXPECT_EQ(said.empty(), row.said[0] == '\0') << said;
+        EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    }
+    // 43 and 44 load the other form of the extension; a version not told takes the newer.
+    for (const auto& [major, uuid] : {std::pair{43, "velmo43@vellomar.invalid"},
+                                      {44, "velmo43@vellomar.invalid"},
+                                      {45, "velmo@vellomar.invalid"},
+                                      {48, "velmo@vellomar.invalid"},
+                                      {0, "velmo@vellomar.invalid"}}) {
+        EXPECT_EQ(GnomeReader::Uuid(major).toStdString(), uuid) << major;
+    }
 }
 
 }  // namespace

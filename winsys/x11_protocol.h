@@ -35,4 +35,9 @@ inline constexpr long kMoveResizeWidth = 1L << 10;
 inline constexpr long kMoveResizeHeight = 1L << 11;
 inline constexpr long kMoveResizeSource = kSourceApplication << 12;
 
+// Mutter, GNOME's window manager, keeps a window of its own, unmanaged and over the whole
+// screen, beneath the windows it shows; Xwayland reports the pointer over it until the pointer
+// first reaches an X11 window.
+inline constexpr char kMutterGuardWindowName[] = "mutter guard window";
+
 }  // namespace x11_protocol

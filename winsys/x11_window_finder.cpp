@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,7 +53,25 @@ xcb_window_t WindowFinder::WindowAt(std::int16_t x, std::int16_t y) {
         return XCB_NONE;
     }
     const xcb_window_t client = top == watched_top_ ? watched_client_ : XCB_NONE;
-    return client != XCB_NONE ? client : ClientOf(top, top == watched_top_);
+    const xcb_window_t found = client != XCB_NONE ? client : ClientOf(top, top == watched_top_);
+    // Behind the windows, as the root is: no window.
+    return found == top && IsGuardWindow(top) ? XCB_NONE : found;
+}
+
+bool WindowFinder::IsGuardWindow(xcb_window_t top) {
+    if (guard_checked_ != top) {
+        const auto cookie = x_.AskProperty(top, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 8);
+        x_.Wait();
+        const auto name = x_.Get(xcb_get_property_reply, cookie);
+        const std::string_view guard = x11_protocol::kMutterGuardWindowName;
+        is_guard_ =
+            name && name->format == 8 &&
+            std::string_view(static_cast<const char*>(xcb_get_property_value(name.get())),
+                             static_cast<std::size_t>(xcb_get_property_value_length(name.get()))) ==
+                guard;
+        guard_checked_ = top;
+    }
+    return is_guard_;
 }
 
 std::vector<xcb_window_t> WindowFinder::ClientsAt(std::int16_t x, std::int16_t y,

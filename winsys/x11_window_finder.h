@@ -68,6 +68,8 @@ class WindowFinder {
     };
 
     xcb_window_t TopLevelAt(std::int16_t x, std::int16_t y);
+    // Whether an unmanaged top-level window is Mutter's guard window; asked once a window.
+    bool IsGuardWindow(xcb_window_t top);
     xcb_window_t ClientOf(xcb_window_t top_level, bool watch);
     xcb_window_t RememberedClient(xcb_window_t frame, WatchNeeds* needs);
     xcb_window_t SearchClient(xcb_window_t top_level, std::optional<WatchNeeds>& watch);
@@ -90,4 +92,7 @@ class WindowFinder {
     // The client found in each frame, a child of it, to look at first when the pointer comes
     // back.
     std::unordered_map<xcb_window_t, xcb_window_t> clients_seen_;
+    // The last unmanaged top-level window asked about, and whether it is the guard window.
+    xcb_window_t guard_checked_ = XCB_NONE;
+    bool is_guard_ = false;
 };

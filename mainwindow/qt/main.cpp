@@ -1,5 +1,5 @@
 // The Linux program: Form1 on Qt 6 Widgets over X11, reading native Wayland windows through
-// KWin where Plasma runs on Wayland.
+// KWin where Plasma runs on Wayland, and through our Shell extension where GNOME does.
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QGuiApplication>
@@ -18,7 +18,9 @@
 
 #include "mainwindow/qt/form1.h"
 #include "target/keeping.h"
-#include "winsys/kwin_window_system.h"
+#include "winsys/compositor_window_system.h"
+#include "winsys/gnome_reader.h"
+#include "winsys/kwin_reader.h"
 #include "winsys/platform.h"
 #include "winsys/x11_window_system.h"
 
@@ -163,13 +165,20 @@ int main(int argc, char** argv) {
     QApplication app(qt_argc, argv);
     SpeakOnceForQtOnLostConnection(app);
     QuitOnEndSignals(app);
-    // Under Wayland, X11 sees X11 windows only; KWin, where it runs, tells of native ones too.
+    // Under Wayland, X11 sees X11 windows only; KWin or GNOME Shell, where one runs, tells of
+    // native ones too.
     if (UnderWayland()) {
-        if (std::unique_ptr<KWinWindowSystem> kwin = KWinWindowSystem::Start(*x11, &error)) {
-            return Run(app, *kwin);
+        std::unique_ptr<CompositorReader> reader;
+        if (GnomeReader::ShellOnBus()) {
+            reader = GnomeReader::Start(&error);
+        } else {
+            reader = KWinReader::Start(&error);
         }
-        std::fprintf(stderr, "velmo: native Wayland windows cannot be seen on this desktop (%s)\n",
-                     error.c_str());
+        if (reader != nullptr) {
+            CompositorWindowSystem compositor(*x11, std::move(reader));
+            return Run(app, compositor);
+        }
+        TellUser("native Wayland windows cannot be seen on this desktop (" + error + ")");
     }
     return Run(app, *x11);
 }

@@ -223,6 +223,11 @@ TEST_F(X11Test, WindowAtAPointIsTheClientTheOwnWindowThePopupOrNone) {
     const Window child = Plain(app, 20, 20, 60, 40, true);
     const Window popup = Plain(session->root(), 500, 100, 120, 80, true, true);
     Plain(session->root(), 500, 300, 100, 100, false);  // never mapped
+    // Mutter's: unmanaged, over the whole screen, beneath every other window.
+    const Window guard =
+        Plain(session->root(), 0, 0, DisplayWidth(d, 0), DisplayHeight(d, 0), true, true);
+    XStoreName(d, guard, "mutter guard window");
+    XLowerWindow(d, guard);
     const Window under = Client(700, 100, 400, 300, "Foreign B");
     const Window form = Client(760, 160, 240, 160, "Form1");
     const Window text1 = Plain(form, 10, 10, 150, 24, true);
@@ -265,6 +270,10 @@ TEST_F(X11Test, WindowAtAPointIsTheClientTheOwnWindowThePopupOrNone) {
         ws->GetCursorPos(&pointer);
         EXPECT_EQ(ws->WindowFromPoint(row.point.x, row.point.y), row.expected);
     }
+    session->MovePointer(50, 900);  // over the guard window alone
+    POINT pointer{};
+    ws->GetCursorPos(&pointer);
+    EXPECT_EQ(ws->WindowFromPoint(pointer.x, pointer.y), 0u);
 
     // The client found in a frame is remembered, and looked for again once it has gone.
     const Window frame = Plain(session->root(), 500, 500, 200, 150, true, true);

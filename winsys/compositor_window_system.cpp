@@ -1,32 +1,22 @@
-#include "winsys/kwin_window_system.h"
+#include "winsys/compositor_window_system.h"
 
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "winsys/kwin_reader.h"
 #include "winsys/x11_text.h"
 #include "winsys/x11_window_system.h"
 
-std::unique_ptr<KWinWindowSystem> KWinWindowSystem::Start(X11WindowSystem& x11,
-                                                          std::string* error) {
-    std::unique_ptr<KWinReader> reader = KWinReader::Start(error);
-    if (reader == nullptr) {
-        return nullptr;
-    }
-    return std::unique_ptr<KWinWindowSystem>(new KWinWindowSystem(x11, std::move(reader)));
-}
-
-KWinWindowSystem::KWinWindowSystem(X11WindowSystem& x11, std::unique_ptr<KWinReader> reader)
+CompositorWindowSystem::CompositorWindowSystem(X11WindowSystem& x11,
+                                               std::unique_ptr<CompositorReader> reader)
     : x11_(x11), reader_(std::move(reader)) {}
 
-KWinWindowSystem::~KWinWindowSystem() = default;
+CompositorWindowSystem::~CompositorWindowSystem() = default;
 
-HWND KWinWindowSystem::NativeHandle(const std::string& id) {
+HWND CompositorWindowSystem::NativeHandle(const std::string& id) {
     const auto [it, added] = handles_.try_emplace(id, next_handle_);
     if (added) {
         ids_.emplace(next_handle_++, id);
@@ -34,26 +24,26 @@ HWND KWinWindowSystem::NativeHandle(const std::string& id) {
     return it->second;
 }
 
-const std::string* KWinWindowSystem::NativeId(HWND window) const {
+const std::string* CompositorWindowSystem::NativeId(HWND window) const {
     const auto it = ids_.find(window);
     return it == ids_.end() ? nullptr : &it->second;
 }
 
-int KWinWindowSystem::EventDescriptor() const {
+int CompositorWindowSystem::EventDescriptor() const {
     return x11_.EventDescriptor();
 }
 
-bool KWinWindowSystem::Reading() const {
-    return reader_->stopped().empty();
+bool CompositorWindowSystem::Reading() const {
+    return reader_->notice().empty();
 }
 
-void KWinWindowSystem::Pump() {
+void CompositorWindowSystem::Pump() {
     x11_.Pump();
-    if (!Reading() && !std::exchange(said_stopped_, true)) {
-        std::fprintf(stderr,
-                     "velmo: KWin stopped reporting (%s); native Wayland windows cannot be seen "
-                     "any more\n",
-                     reader_->stopped().c_str());
+    if (reader_->notice() != told_) {
+        told_ = reader_->notice();
+        if (!told_.empty()) {
+            TellUser(told_);
+        }
     }
     for (auto it = ids_.begin(); it != ids_.end();) {
         if (Reading() && reader_->IsWindow(it->second)) {
@@ -66,7 +56,7 @@ void KWinWindowSystem::Pump() {
     std::erase_if(matches_, [this](const auto& m) { return !reader_->IsWindow(m.first); });
 }
 
-POINT KWinWindowSystem::ToX11(POINT logical) {
+POINT CompositorWindowSystem::ToX11(POINT logical) {
     const std::optional<POINT> screen = reader_->state().screen();
     if (!screen || screen->x <= 0 || screen->y <= 0) {
         return logical;
@@ -84,7 +74,7 @@ POINT KWinWindowSystem::ToX11(POINT logical) {
             static_cast<LONG>(std::lround(static_cast<double>(logical.y) * root_.y / screen->y))};
 }
 
-HWND KWinWindowSystem::MatchX11(const KWinWindow& w, HWND found) {
+HWND CompositorWindowSystem::MatchX11(const CompositorWindow& w, HWND found) {
     if (found == 0) {
         return 0;
     }
@@ -130,61 +120,61 @@ HWND KWinWindowSystem::MatchX11(const KWinWindow& w, HWND found) {
     return x11;
 }
 
-void KWinWindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
+void CompositorWindowSystem::BindGlobalKeys(std::vector<GlobalKey> keys) {
     x11_.BindGlobalKeys(std::move(keys));
 }
 
-void KWinWindowSystem::DeclareOwnWindow(HWND window, OwnWindow own) {
+void CompositorWindowSystem::DeclareOwnWindow(HWND window, OwnWindow own) {
     x11_.DeclareOwnWindow(window, std::move(own));
 }
 
-void KWinWindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
+void CompositorWindowSystem::WhenPlaced(HWND window, std::function<void()> placed) {
     x11_.WhenPlaced(window, std::move(placed));
 }
 
-bool KWinWindowSystem::ReadTitle(HWND window, RawTitle* title) {
+bool CompositorWindowSystem::ReadTitle(HWND window, RawTitle* title) {
     return x11_.ReadTitle(window, title);
 }
 
-bool KWinWindowSystem::WriteTitle(HWND window, const RawTitle& title) {
+bool CompositorWindowSystem::WriteTitle(HWND window, const RawTitle& title) {
     return x11_.WriteTitle(window, title);
 }
 
-bool KWinWindowSystem::TitleOfText(const char* text, RawTitle* title) {
+bool CompositorWindowSystem::TitleOfText(const char* text, RawTitle* title) {
     return x11_.TitleOfText(text, title);
 }
 
-std::size_t KWinWindowSystem::TitleBytes(const RawTitle& title) const {
+std::size_t CompositorWindowSystem::TitleBytes(const RawTitle& title) const {
     return x11_.TitleBytes(title);
 }
 
-int KWinWindowSystem::NoticesPerWrite() const {
+int CompositorWindowSystem::NoticesPerWrite() const {
     return x11_.NoticesPerWrite();
 }
 
-bool KWinWindowSystem::IsOwnWindow(HWND window) {
+bool CompositorWindowSystem::IsOwnWindow(HWND window) {
     return x11_.IsOwnWindow(window);
 }
 
-void KWinWindowSystem::Listen(HWND window, Listening listening) {
+void CompositorWindowSystem::Listen(HWND window, Listening listening) {
     x11_.Listen(window, listening);
 }
 
-void KWinWindowSystem::NotifyTo(TitleNotices* notices) {
+void CompositorWindowSystem::NotifyTo(TitleNotices* notices) {
     x11_.NotifyTo(notices);
 }
 
-bool KWinWindowSystem::CanWriteTitle(HWND window) {
+bool CompositorWindowSystem::CanWriteTitle(HWND window) {
     return !IsNativeHandle(window) || NativeId(window) == nullptr;
 }
 
-BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
+BOOL CompositorWindowSystem::GetCursorPos(POINT* point) {
     if (point == nullptr) {
         return 0;
     }
     // The X server is still asked: its reply brings the X11 side's state up to date.
     const BOOL x11 = x11_.GetCursorPos(point);
-    const KWinReaderState& state = reader_->state();
+    const CompositorState& state = reader_->state();
     if (!Reading() || !state.has_pointer()) {
         return x11;
     }
@@ -192,17 +182,17 @@ BOOL KWinWindowSystem::GetCursorPos(POINT* point) {
     return 1;
 }
 
-HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
-    const KWinReaderState& state = reader_->state();
-    // KWin tells only what lies under the pointer; until it has, or once it stops, X11 answers
-    // alone.
+HWND CompositorWindowSystem::WindowFromPoint(LONG x, LONG y) {
+    const CompositorState& state = reader_->state();
+    // The reader tells only what lies under the pointer; until it has, or while it cannot, X11
+    // answers alone.
     if (!Reading() || !state.has_pointer()) {
         return x11_.WindowFromPoint(x, y);
     }
     if (state.pointer().x != x || state.pointer().y != y) {
         return 0;
     }
-    const KWinWindow* under = state.under();
+    const CompositorWindow* under = state.under();
     if (under == nullptr) {
         return 0;
     }
@@ -219,7 +209,7 @@ HWND KWinWindowSystem::WindowFromPoint(LONG x, LONG y) {
     return xid;
 }
 
-BOOL KWinWindowSystem::IsWindow(HWND window) {
+BOOL CompositorWindowSystem::IsWindow(HWND window) {
     if (!IsNativeHandle(window)) {
         return x11_.IsWindow(window);
     }
@@ -227,7 +217,7 @@ BOOL KWinWindowSystem::IsWindow(HWND window) {
     return id != nullptr && reader_->IsWindow(*id) ? 1 : 0;
 }
 
-int KWinWindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
+int CompositorWindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     if (!IsNativeHandle(window)) {
         return x11_.GetWindowTextA(window, buffer, capacity);
     }
@@ -236,7 +226,7 @@ int KWinWindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     }
     buffer[0] = '\0';
     const std::string* id = NativeId(window);
-    const KWinWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
+    const CompositorWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
     if (w == nullptr) {
         return 0;
     }
@@ -248,21 +238,21 @@ int KWinWindowSystem::GetWindowTextA(HWND window, char* buffer, int capacity) {
     return static_cast<int>(n);
 }
 
-BOOL KWinWindowSystem::SetWindowTextA(HWND window, const char* text) {
+BOOL CompositorWindowSystem::SetWindowTextA(HWND window, const char* text) {
     if (IsNativeHandle(window)) {
         return 0;
     }
     return x11_.SetWindowTextA(window, text);
 }
 
-BOOL KWinWindowSystem::UpdateWindow(HWND window) {
+BOOL CompositorWindowSystem::UpdateWindow(HWND window) {
     if (IsNativeHandle(window)) {
         return IsWindow(window);
     }
     return x11_.UpdateWindow(window);
 }
 
-BOOL KWinWindowSystem::GetWindowRect(HWND window, RECT* rect) {
+BOOL CompositorWindowSystem::GetWindowRect(HWND window, RECT* rect) {
     if (!IsNativeHandle(window)) {
         return x11_.GetWindowRect(window, rect);
     }
@@ -271,7 +261,7 @@ BOOL KWinWindowSystem::GetWindowRect(HWND window, RECT* rect) {
     }
     *rect = {};
     const std::string* id = NativeId(window);
-    const KWinWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
+    const CompositorWindow* w = id != nullptr ? reader_->state().Find(*id) : nullptr;
     if (w == nullptr) {
         return 0;
     }
@@ -279,9 +269,9 @@ BOOL KWinWindowSystem::GetWindowRect(HWND window, RECT* rect) {
     return 1;
 }
 
-BOOL KWinWindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx, int cy,
-                                    UINT flags) {
-    // A native window is placed by KWin alone.
+BOOL CompositorWindowSystem::SetWindowPos(HWND window, HWND insert_after, int x, int y, int cx,
+                                          int cy, UINT flags) {
+    // A native window is placed by its compositor alone.
     if (IsNativeHandle(window)) {
         return 0;
     }
