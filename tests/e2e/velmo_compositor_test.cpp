@@ -170,6 +170,10 @@ class Wayland : public ::testing::Test {
         }
         natives_.clear();
         x11_.clear();
+        plain_label1_.clear();
+        padlock_label1_.clear();
+        rested_.clear();
+        pointer_ = {};
         if (display_ != nullptr) {
             XCloseDisplay(std::exchange(display_, nullptr));
         }

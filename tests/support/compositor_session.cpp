@@ -282,8 +282,14 @@ bool CompositorSession::StartGnome(std::string* error) {
         return false;
     }
     // The shell starts in the overview, where the pointer is on no window.
-    if (!Evaluate("Main.overview.hide()") ||
-        !WaitUntil([&] { return Evaluate("Main.overview.visible") == "false"; }, 10000ms)) {
+    // It may still be starting up, when it shows the overview again: hidden until it stays so.
+    if (!WaitUntil(
+            [&] {
+                Evaluate("Main.overview.hide()");
+                std::this_thread::sleep_for(200ms);
+                return Evaluate("Main.overview.visible") == "false";
+            },
+            10000ms)) {
         *error = "the shell's overview stayed: " + Evaluate("Main.overview.visible").value_or("");
         return false;
     }
@@ -359,8 +365,12 @@ bool CompositorSession::Place(const std::string& which, int x, int y, int width,
            << " for (var i = 0; i < list.length; ++i) { var w = list[i];"
            << " if (" << which << ") {";
     if (gnome()) {
+        // A Wayland client takes the new frame when it answers the configure: until then the
+        // window stays where it was, and is placed again at the next try.
         script << " w.move_resize_frame(false, " << x << ", " << y << ", " << width << ", "
-               << height << "); return 'placed'; } } return 'none'; })()";
+               << height << "); var r = w.get_frame_rect();"
+               << " return r.x === " << x << " && r.y === " << y << " ? 'placed' : 'moving'; } }"
+               << " return 'none'; })()";
     } else {
         script << " w.frameGeometry = {x: " << x << ", y: " << y << ", width: " << width
                << ", height: " << height << "}; return 'placed'; } } return 'none'; })()";
