@@ -282,14 +282,15 @@ bool CompositorSession::StartGnome(std::string* error) {
         return false;
     }
     // The shell starts in the overview, where the pointer is on no window.
-    // It may still be starting up, when it shows the overview again: hidden until it stays so.
+    // Not before its startup animation has ended: hidden during it, the overview stays shown.
     if (!WaitUntil(
             [&] {
-                Evaluate("Main.overview.hide()");
-                std::this_thread::sleep_for(200ms);
-                return Evaluate("Main.overview.visible") == "false";
+                std::this_thread::sleep_for(100ms);
+                return Evaluate(
+                           "Main.layoutManager._startingUp ? 'starting' :"
+                           " (Main.overview.hide(), Main.overview.visible)") == "false";
             },
-            10000ms)) {
+            15000ms)) {
         *error = "the shell's overview stayed: " + Evaluate("Main.overview.visible").value_or("");
         return false;
     }
