@@ -567,15 +567,7 @@ TEST_F(Wayland, AScriptUnloadedUnderAVelmoIsNoticedWithinTwoSeconds) {
     RunForOutput({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/Scripting",
                   "org.kde.kwin.Scripting.unloadScript", "string:" + script});
     ASSERT_FALSE(kwin_->ScriptLoaded(script));
-    const auto said = [&] {
-        const std::string err = velmo->Stderr();
-        std::size_t n = 0;
-        for (auto at = err.find("KWin stopped reporting"); at != std::string::npos;
-             at = err.find("KWin stopped reporting", at + 1)) {
-            ++n;
-        }
-        return n;
-    };
+    const auto said = [&] { return Count(velmo->Stderr(), "KWin stopped reporting"); };
     EXPECT_TRUE(WaitUntil([&] { return said() > 0; }, 2500ms)) << velmo->Stderr();
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(said(), 1u);

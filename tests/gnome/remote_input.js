@@ -1,7 +1,7 @@
 // Holds a remote-desktop session of Mutter for the tests and moves the pointer or presses keys
 // in it when asked on the session bus, as org.vellomar.TestInput /TestInput:
 //   Move(d dx, d dy)          relative pointer motion
-//   Key(u code, b pressed)    a key by its Linux input code
+//   Keys(au codes)            presses keys (Linux input codes) in order, releases them in reverse
 // Mutter ends the session when the connection that made it leaves the bus, so this one process
 // holds it for the life of the shell under test.
 const {Gio, GLib} = imports.gi;
@@ -24,13 +24,16 @@ notify('NotifyKeyboardKeycode', '(ub)', [42, false]);
 const input = Gio.DBusExportedObject.wrapJSObject(`<node>
   <interface name="org.vellomar.TestInput">
     <method name="Move"><arg type="d" direction="in"/><arg type="d" direction="in"/></method>
-    <method name="Key"><arg type="u" direction="in"/><arg type="b" direction="in"/></method>
+    <method name="Keys"><arg type="au" direction="in"/></method>
   </interface></node>`, {
     Move(dx, dy) {
         notify('NotifyPointerMotionRelative', '(dd)', [dx, dy]);
     },
-    Key(code, pressed) {
-        notify('NotifyKeyboardKeycode', '(ub)', [code, pressed]);
+    Keys(codes) {
+        for (const code of codes)
+            notify('NotifyKeyboardKeycode', '(ub)', [code, true]);
+        for (const code of codes.reverse())
+            notify('NotifyKeyboardKeycode', '(ub)', [code, false]);
     },
 });
 input.export(bus, '/TestInput');

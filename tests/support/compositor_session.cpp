@@ -291,7 +291,7 @@ bool CompositorSession::StartGnome(std::string* error) {
                            " (Main.overview.hide(), Main.overview.visible)") == "false";
             },
             15000ms)) {
-        *error = "the shell's overview stayed: " + Evaluate("Main.overview.visible").value_or("");
+        *error = "the shell's overview stayed";
         return false;
     }
     return true;
@@ -499,14 +499,11 @@ bool CompositorSession::ScriptLoaded(const std::string& name) {
 
 bool CompositorSession::PressKeys(const std::vector<int>& codes) {
     if (gnome()) {
-        bool pressed = true;
+        std::string list;
         for (const int code : codes) {
-            pressed = Input("Key", {"uint32:" + std::to_string(code), "boolean:true"}) && pressed;
+            list += (list.empty() ? "" : ",") + std::to_string(code);
         }
-        for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
-            pressed = Input("Key", {"uint32:" + std::to_string(*it), "boolean:false"}) && pressed;
-        }
-        return pressed;
+        return Input("Keys", {"array:uint32:" + list});
     }
     std::vector<std::string> argv = {VELLOMAR_KWIN_INPUT, "key"};
     for (const int code : codes) {
