@@ -77,29 +77,14 @@ std::vector<unsigned long> Label1Pixels(Display* d, XWindow form) {
     return FormPixels(d, form, {0, 0, layout::TwipsToPixels(layout::kClientWidth, 96), label2.y});
 }
 
-// The bus name of a velmo's reader: on GNOME its connection's, else as its script in the
-// runtime directory names it.
-std::string ReaderBusName(pid_t velmo) {
+// The bus name of a velmo's reader: on GNOME its connection's, which the extension holds as its
+// one subscriber; else as its script in the runtime directory names it.
+std::string ReaderBusName(CompositorSession& session, pid_t velmo) {
     if (kCompositor == Compositor::Gnome) {
-        const auto ask = [](const std::vector<std::string>& call) {
-            std::vector<std::string> argv = {"dbus-send",
-                                             "--session",
-                                             "--print-reply",
-                                             "--dest=org.freedesktop.DBus",
-                                             "/org/freedesktop/DBus",
-                                             "org.freedesktop.DBus." + call[0]};
-            argv.insert(argv.end(), call.begin() + 1, call.end());
-            return RunForOutput(argv);
-        };
-        const std::string names = ask({"ListNames"});
-        for (auto at = names.find("\":"); at != std::string::npos; at = names.find("\":", at + 1)) {
-            const std::string name = names.substr(at + 1, names.find('"', at + 1) - at - 1);
-            if (ask({"GetConnectionUnixProcessID", "string:" + name})
-                    .ends_with("uint32 " + std::to_string(velmo) + "\n")) {
-                return name;
-            }
-        }
-        return "";
+        return session
+            .Evaluate("[...Main.extensionManager.lookup('" + session.ReaderExtension() +
+                      "').stateObj._reader._subscribers.keys()].join(' ')")
+            .value_or("");
     }
     std::ifstream script(std::string(std::getenv("XDG_RUNTIME_DIR")) + "/velmo-kwin/velmo-kwin-" +
                          std::to_string(velmo) + ".js");
@@ -381,7 +366,7 @@ TEST_P(OnWayland, KeysActOnTheWindowUnderThePointerNativeOrX11) {
                     std::to_string(x11_.at(Where::Bravo)) + "}]}";
                 const std::string reply = RunForOutput(
                     {"dbus-send", "--session", "--print-reply",
-                     "--dest=" + ReaderBusName(velmo_->pid()), "/Reader",
+                     "--dest=" + ReaderBusName(*kwin_, velmo_->pid()), "/Reader",
                      kCompositor == Compositor::Gnome ? "org.vellomar.GnomeReader.Report"
                                                       : "org.vellomar.KWinReader.Report",
                      "string:" + report});

@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 const std::string kWindows =
     "(workspace.windowList ? workspace.windowList() : workspace.clientList())";
 const std::string kActive = "(workspace.activeWindow || workspace.activeClient)";
-// The same in the shell, and what KWin's scripting calls caption and pid.
+// The same in the shell.
 const std::string kShellWindows = "global.get_window_actors().map(a => a.meta_window)";
 const std::string kShellActive = "global.display.focus_window";
 
