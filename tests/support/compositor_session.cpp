@@ -201,7 +201,7 @@ bool CompositorSession::StartGnome(std::string* error) {
     if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
         (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 && errno != EINVAL)) {
         *error = std::string("GNOME Shell needs a mount namespace of its own, as root: ") +
-                 std::strerror(errno);
+                 (geteuid() != 0 ? "not root" : std::strerror(errno));
         return false;
     }
     for (const char* dir : {"/run/systemd", "/run/dbus"}) {
@@ -230,6 +230,9 @@ bool CompositorSession::StartGnome(std::string* error) {
         }
     }
     WriteEvalHelper(extensions, major_version_);
+    if (const char* old = getenv("HOME")) {
+        home_ = old;
+    }
     setenv("HOME", home.c_str(), 1);
     if (!StartSessionBus(error)) {
         return false;
@@ -316,6 +319,9 @@ CompositorSession::~CompositorSession() {
     }
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
         umount2(it->c_str(), MNT_DETACH);
+    }
+    if (home_) {
+        setenv("HOME", home_->c_str(), 1);
     }
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);

@@ -96,6 +96,7 @@ class CompositorSession {
     std::unique_ptr<Process> server_;
     std::unique_ptr<Process> input_;  // GNOME's remote-desktop helper
     std::vector<std::string> mounts_;
+    std::optional<std::string> home_;  // HOME before GNOME's, given back at the end
     std::string display_name_;
     pid_t xwayland_pid_ = 0;
     Display* x_client_ = nullptr;  // the X client that keeps Xwayland up
