@@ -127,7 +127,10 @@ class Wayland : public ::testing::Test {
             } else {
                 x11_[where] = CreateTitledWindow(display_, x, y, kWidth, kHeight, title);
             }
-            WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s);
+            if (!WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s)) {
+                start_error_ = new std::string("\"" + title + "\" could not be placed");
+                return;
+            }
         }
         velmo_ = StartWaylandVelmo().release();
         // How Label1 looks with nothing after its caption, and with the padlock.
