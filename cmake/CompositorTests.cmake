@@ -59,7 +59,8 @@ target_compile_definitions(vellomar_compositor_session PUBLIC
                            VELLOMAR_KWIN_INPUT="$<TARGET_FILE:kwin_input>"
                            VELLOMAR_WAYLAND_WINDOW="$<TARGET_FILE:wayland_window>"
                            VELLOMAR_GNOME_EXTENSIONS_DIR="${VELLOMAR_GNOME_EXTENSIONS_DIR}"
-                           VELLOMAR_REMOTE_INPUT="${CMAKE_CURRENT_SOURCE_DIR}/gnome/remote_input.js")
+                           VELLOMAR_REMOTE_INPUT="${CMAKE_CURRENT_SOURCE_DIR}/gnome/remote_input.js"
+                           VELLOMAR_EVAL_HELPER_DIR="${CMAKE_CURRENT_SOURCE_DIR}/gnome/eval_helper")
 add_dependencies(vellomar_compositor_session kwin_input wayland_window)
 vellomar_warnings(vellomar_compositor_session)
 

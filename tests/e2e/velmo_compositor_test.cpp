@@ -243,31 +243,19 @@ class Wayland : public ::testing::Test {
         return ReadProperty(display_, x11_.at(where), "_NET_WM_NAME").data;
     }
 
-    static CompositorSession* kwin_;
-    static bool reader_;  // velmo's extension enabled, on GNOME
-    static std::string* start_error_;
-    static Display* display_;
-    static std::map<Where, Process*> natives_;
-    static std::map<Where, XWindow> x11_;
-    static Process* velmo_;
-    static std::vector<unsigned long> plain_label1_;
-    static std::vector<unsigned long> padlock_label1_;
-    static std::map<pid_t, Where> rested_;  // where each velmo last showed a window
-    static std::pair<int, int> pointer_;
-    static XWindow desktop_;
+    static inline CompositorSession* kwin_ = nullptr;
+    static inline bool reader_ = true;  // velmo's extension enabled, on GNOME
+    static inline std::string* start_error_ = nullptr;
+    static inline Display* display_ = nullptr;
+    static inline std::map<Where, Process*> natives_;
+    static inline std::map<Where, XWindow> x11_;
+    static inline Process* velmo_ = nullptr;
+    static inline std::vector<unsigned long> plain_label1_;
+    static inline std::vector<unsigned long> padlock_label1_;
+    static inline std::map<pid_t, Where> rested_;  // where each velmo last showed a window
+    static inline std::pair<int, int> pointer_;
+    static inline XWindow desktop_ = 0;
 };
-CompositorSession* Wayland::kwin_ = nullptr;
-bool Wayland::reader_ = true;
-std::string* Wayland::start_error_ = nullptr;
-Display* Wayland::display_ = nullptr;
-std::map<Where, Process*> Wayland::natives_;
-std::map<Where, XWindow> Wayland::x11_;
-Process* Wayland::velmo_ = nullptr;
-std::vector<unsigned long> Wayland::plain_label1_;
-std::vector<unsigned long> Wayland::padlock_label1_;
-std::map<pid_t, Where> Wayland::rested_;
-std::pair<int, int> Wayland::pointer_;
-XWindow Wayland::desktop_ = 0;
 
 // ---- Capturing, writing and keeping, over native and X11 windows ------------------------------
 
@@ -288,15 +276,6 @@ std::size_t Count(const std::string& text, const std::string& fragment) {
     std::size_t n = 0;
     for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
         ++n;
-    }
-    return n;
-}
-
-// How often the shell's notifications hold one from velmo with `fragment` in its body.
-std::size_t Notified(CompositorSession& shell, const std::string& fragment) {
-    std::size_t n = 0;
-    for (const std::string& notification : shell.Notifications()) {
-        n += notification.starts_with("Vellomar\t") && Count(notification, fragment) > 0;
     }
     return n;
 }
@@ -383,7 +362,7 @@ TEST_P(OnWayland, KeysActOnTheWindowUnderThePointerNativeOrX11) {
                 EXPECT_TRUE(WaitUntil(
                     [&] {
                         return Count(velmo_->Stderr(), "velmo: " + stopped) > 0 &&
-                               Notified(*kwin_, stopped) > 0;
+                               Count(kwin_->Notifications("Vellomar"), stopped) > 0;
                     },
                     5s))
                     << velmo_->Stderr();
@@ -420,7 +399,7 @@ TEST_P(OnWayland, KeysActOnTheWindowUnderThePointerNativeOrX11) {
     EXPECT_TRUE(velmo_->Running()) << velmo_->Stderr();
     // Said once, however long it lasted.
     EXPECT_LE(Count(velmo_->Stderr(), stopped), 1u);
-    EXPECT_LE(Notified(*kwin_, stopped), 1u);
+    EXPECT_LE(Count(kwin_->Notifications("Vellomar"), stopped), 1u);
     if (reader_stopped) {
         EXPECT_TRUE(kwin_->EnableExtension(kwin_->ReaderExtension(), true));
     }
@@ -618,7 +597,8 @@ TEST_F(NotEnabled, VelmoSaysOnceHowToEnableItAndReadsX11Windows) {
     EXPECT_FALSE(ShowsText(Label2Pixels(display_, form, 96)))
         << "Label2 shows a window the pointer is not on";
     const std::string command = "gnome-extensions enable " + kwin_->ReaderExtension();
-    EXPECT_TRUE(WaitUntil([&] { return Notified(*kwin_, command) > 0; }, 5s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return Count(kwin_->Notifications("Vellomar"), command) > 0; }, 5s));
     ASSERT_EQ("", RestOver(Where::Bravo));
     ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
     ASSERT_TRUE(kwin_->PressKeys({kEscape}));
@@ -627,7 +607,7 @@ TEST_F(NotEnabled, VelmoSaysOnceHowToEnableItAndReadsX11Windows) {
     EXPECT_TRUE(WaitUntil([] { return Title(Where::Alpha) == kTitles.at(Where::Bravo); }, 3s));
     EXPECT_EQ(Count(velmo_->Stderr(), "is not enabled; enable it with: " + command), 1u)
         << velmo_->Stderr();
-    EXPECT_EQ(Notified(*kwin_, command), 1u);
+    EXPECT_EQ(Count(kwin_->Notifications("Vellomar"), command), 1u);
 }
 #endif
 

@@ -39,19 +39,13 @@ bool OnBus(const std::string& name) {
                .find("boolean true") != std::string::npos;
 }
 
-// The text of a JSON string as JSON.stringify writes it: quotes, backslashes and control
-// characters escaped, everything else as it is.
-std::string FromJson(const std::string& json) {
+// Text that encodeURIComponent wrote.
+std::string FromUri(const std::string& uri) {
     std::string text;
-    for (std::size_t i = 1; i + 1 < json.size(); ++i) {
-        if (json[i] != '\\' || i + 2 >= json.size()) {
-            text += json[i];
-        } else if (const char c = json[++i]; c == 'u' && i + 4 < json.size()) {
-            text += static_cast<char>(std::stoi(json.substr(i + 1, 4), nullptr, 16));
-            i += 4;
-        } else {
-            text += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
-        }
+    for (std::size_t i = 0; i < uri.size(); ++i) {
+        const bool escape = uri[i] == '%' && i + 2 < uri.size();
+        text += escape ? static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16)) : uri[i];
+        i += escape ? 2 : 0;
     }
     return text;
 }
@@ -74,26 +68,6 @@ std::string ReadFile(const std::filesystem::path& path) {
     std::string text;
     std::getline(in, text);
     return text;
-}
-
-// An extension of the shell's own major version that lets Eval answer, for the tests alone.
-void WriteEvalHelper(const std::filesystem::path& extensions, int version) {
-    const std::filesystem::path dir = extensions / "velmo-test-eval@vellomar.invalid";
-    std::filesystem::create_directories(dir);
-    // The same two methods, in a class or in an object literal.
-    const std::string separator = version >= 45 ? "\n" : ",\n";
-    const std::string body = "enable() { global.context.unsafe_mode = true; }" + separator +
-                             "disable() { global.context.unsafe_mode = false; }\n";
-    std::ofstream(dir / "extension.js")
-        << (version >= 45 ? "import {Extension} from "
-                            "'resource:///org/gnome/shell/extensions/extension.js';\n"
-                            "export default class extends Extension {\n" +
-                                body + "}\n"
-                          : "function init() { return {\n" + body + "}; }\n");
-    std::ofstream(dir / "metadata.json")
-        << "{\"uuid\": \"velmo-test-eval@vellomar.invalid\", \"name\": \"Eval for tests\", "
-           "\"description\": \"tests only\", \"shell-version\": [\""
-        << version << "\"]}\n";
 }
 
 }  // namespace
@@ -223,13 +197,15 @@ bool CompositorSession::StartGnome(std::string* error) {
     const std::filesystem::path home = dir_ / "home";
     const std::filesystem::path extensions = home / ".local/share/gnome-shell/extensions";
     std::filesystem::create_directories(extensions);
-    for (const auto& entry : std::filesystem::directory_iterator(VELLOMAR_GNOME_EXTENSIONS_DIR)) {
-        if (entry.path().filename().string().ends_with("@vellomar.invalid")) {
-            std::filesystem::copy(entry.path(), extensions / entry.path().filename(),
-                                  std::filesystem::copy_options::recursive);
+    // With the tests' helper that lets Eval answer, in both its forms too.
+    for (const char* dir : {VELLOMAR_GNOME_EXTENSIONS_DIR, VELLOMAR_EVAL_HELPER_DIR}) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            if (entry.path().filename().string().ends_with("@vellomar.invalid")) {
+                std::filesystem::copy(entry.path(), extensions / entry.path().filename(),
+                                      std::filesystem::copy_options::recursive);
+            }
         }
     }
-    WriteEvalHelper(extensions, major_version_);
     if (const char* old = getenv("HOME")) {
         home_ = old;
     }
@@ -275,7 +251,9 @@ bool CompositorSession::StartGnome(std::string* error) {
     // The remote-desktop helper holds Mutter's session for the pointer and the keys.
     input_ = std::make_unique<Process>(
         Process::Options{{"gjs", VELLOMAR_REMOTE_INPUT}, {}, dir_.string()});
-    if (!EnableExtension("velmo-test-eval@vellomar.invalid", true) ||
+    if (!EnableExtension(major_version_ >= 45 ? "velmo-test-eval@vellomar.invalid"
+                                              : "velmo-test-eval43@vellomar.invalid",
+                         true) ||
         !WaitUntil([&] { return !input_->Running() || OnBus("org.vellomar.TestInput"); },
                    10000ms) ||
         !input_->Running()) {
@@ -313,9 +291,6 @@ CompositorSession::~CompositorSession() {
                 kill(-(*process)->pid(), SIGKILL);
             }
         }
-    }
-    if (xwayland_pid_ > 0 && kill(xwayland_pid_, 0) == 0) {
-        kill(xwayland_pid_, SIGKILL);
     }
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) {
         umount2(it->c_str(), MNT_DETACH);
@@ -387,15 +362,16 @@ bool CompositorSession::Place(const std::string& which, int x, int y, int width,
 
 std::optional<std::string> CompositorSession::Evaluate(const std::string& expression) {
     if (gnome()) {
-        // The shell answers (true, its JSON of the value); dbus-send prints the JSON unquoted.
+        // The shell answers (true, its JSON of the value): here a quoted string with nothing
+        // in it that JSON escapes.
         const std::string reply =
             DBusSend({"--dest=org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Eval",
-                      "string:String(" + expression + ")"});
-        const auto at = reply.find("string \"");
+                      "string:encodeURIComponent(String(" + expression + "))"});
+        const auto at = reply.find("string \"\"");
         if (reply.find("boolean true") == std::string::npos || at == std::string::npos) {
             return std::nullopt;
         }
-        return FromJson(reply.substr(at + 8, reply.rfind('"') - at - 8));
+        return FromUri(reply.substr(at + 9, reply.rfind("\"\"") - at - 9));
     }
     const std::string marker = "test-value-" + std::to_string(scripts_ + 1) + " ";
     if (!RunScript("print('" + marker + "' + (" + expression + "));")) {
@@ -474,20 +450,15 @@ bool CompositorSession::EnableExtension(const std::string& uuid, bool enabled) {
            WaitUntil([&] { return Evaluate(state) == (enabled ? "1" : "2"); }, 3000ms);
 }
 
-std::vector<std::string> CompositorSession::Notifications() {
+std::string CompositorSession::Notifications(const std::string& title) {
     // The body is `body` on 48, `bannerBodyText` on 43.
-    const std::string text =
-        Evaluate(
-            "Main.messageTray.getSources().flatMap(s => s.notifications)"
-            ".map(n => n.title + '\\t' + (n.body !== undefined ? n.body : n.bannerBodyText))"
-            ".join('\\n')")
-            .value_or("");
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
+    return Evaluate(
+               "Main.messageTray.getSources().flatMap(s => s.notifications)"
+               ".filter(n => n.title === '" +
+               title +
+               "')"
+               ".map(n => n.body !== undefined ? n.body : n.bannerBodyText).join('\\n')")
+        .value_or("");
 }
 
 bool CompositorSession::Input(const std::string& method, const std::vector<std::string>& args) {

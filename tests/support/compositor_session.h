@@ -75,8 +75,8 @@ class CompositorSession {
     std::string ReaderExtension() const;
     // GNOME: enables or disables an extension and waits until the shell has it so.
     bool EnableExtension(const std::string& uuid, bool enabled);
-    // GNOME: the notifications the shell holds, each as "title\tbody".
-    std::vector<std::string> Notifications();
+    // GNOME: the bodies of the notifications with this title that the shell holds, a line each.
+    std::string Notifications(const std::string& title);
 
   private:
     CompositorSession() = default;
