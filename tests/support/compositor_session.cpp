@@ -262,8 +262,8 @@ bool CompositorSession::StartGnome(std::string* error) {
             input_->Stderr();
         return false;
     }
-    // The shell starts in the overview, where the pointer is on no window.
-    // Not before its startup animation has ended: hidden during it, the overview stays shown.
+    // The shell starts in the overview, where the pointer is on no window. Hidden during the
+    // startup animation, the overview stays shown: it is hidden once the animation has ended.
     if (!WaitUntil(
             [&] {
                 std::this_thread::sleep_for(100ms);
