@@ -90,7 +90,8 @@ target_link_libraries(gnome_extension_check PRIVATE vellomar_compositor_session 
                       GTest::gtest_main)
 target_compile_definitions(gnome_extension_check PRIVATE
     VELLOMAR_EXTENSION_CHECK="${CMAKE_CURRENT_SOURCE_DIR}/gnome/extension_check.py"
-    VELLOMAR_NATIVE_WINDOW_JS="${CMAKE_CURRENT_SOURCE_DIR}/gnome/native_window.js")
+    VELLOMAR_NATIVE_WINDOW_JS="${CMAKE_CURRENT_SOURCE_DIR}/gnome/native_window.js"
+    VELLOMAR_CHECK_OUTPUT_DIR="${CMAKE_CURRENT_BINARY_DIR}/gnome/output")
 vellomar_warnings(gnome_extension_check)
 vellomar_add_gtest(gnome_extension_check gnome_extension_check)
 set_tests_properties(gnome_extension_check PROPERTIES LABELS gnome)

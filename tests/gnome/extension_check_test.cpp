@@ -36,7 +36,8 @@ TEST(GnomeExtension, ReportsWhatTheShellHasFromTheShellAlone) {
     std::string xid;
     ASSERT_TRUE(WaitUntil([&] { return !(xid = X11WindowId()).empty(); }, 10s));
     ASSERT_TRUE(WaitUntil([&] { return shell->CaptionOf(native.pid()) == "native window"; }, 10s));
-    const std::string dir = std::filesystem::temp_directory_path() / "extension-check";
+    // What the check prints stays in the build tree.
+    const std::string dir = VELLOMAR_CHECK_OUTPUT_DIR;
     std::filesystem::create_directories(dir);
     Process check({{"/usr/bin/python3", VELLOMAR_EXTENSION_CHECK, "check", shell->ReaderExtension(),
                     "native window", "X11 window", xid},
