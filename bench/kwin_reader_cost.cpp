@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/kwin_session.h"
+#include "tests/support/compositor_session.h"
 #include "winsys/kwin_reader.h"
 
 double StatMilliseconds(pid_t pid) {
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string error;
-    std::unique_ptr<KWinSession> session = KWinSession::Start(&error);
+    std::unique_ptr<CompositorSession> session = CompositorSession::Start(Compositor::KWin, &error);
     if (!session) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -52,12 +52,12 @@ int main(int argc, char** argv) {
     const CompositorWindow* under = reader->state().under();
     const int settled_reports = reports;
     const auto self0 = ProcessorTime(getpid());
-    const double kwin0 = StatMilliseconds(session->kwin().pid());
+    const double kwin0 = StatMilliseconds(session->process().pid());
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
     const double self =
         std::chrono::duration<double, std::milli>(ProcessorTime(getpid()) - self0).count();
-    const double kwin = StatMilliseconds(session->kwin().pid()) - kwin0;
+    const double kwin = StatMilliseconds(session->process().pid()) - kwin0;
     std::printf(
         "under \"%s\"; %d reports at rest in %d s; reader %.1f ms, KWin %.1f ms "
         "(%.3f%% and %.3f%% of a core)\n",

@@ -19,7 +19,7 @@
 
 #include "bench/medians.h"
 #include "tests/e2e/velmo_session.h"
-#include "tests/support/kwin_session.h"
+#include "tests/support/compositor_session.h"
 #include "tests/support/sweep.h"
 
 namespace {
@@ -81,7 +81,7 @@ void RestingOnPlasmaAgainstX11(benchmark::State& state) {
     const std::string x11_display = x11->display_name();
     auto on_x11 = StartVelmo({"DISPLAY=" + x11_display});
 
-    auto kwin = KWinSession::Start(&error);
+    auto kwin = CompositorSession::Start(Compositor::KWin, &error);
     if (kwin == nullptr) {
         state.SkipWithError(error.c_str());
         return;
@@ -113,7 +113,7 @@ void RestingOnPlasmaAgainstX11(benchmark::State& state) {
 
     const auto stretch = std::chrono::milliseconds(state.range(0));
     const auto rounds = static_cast<std::size_t>(state.range(1));
-    const pid_t kwin_pid = kwin->kwin().pid();
+    const pid_t kwin_pid = kwin->process().pid();
     const pid_t xwayland = kwin->xwayland_pid();
     const Reader fine = &ProcessorTime;
     const Reader counted = &ProcessorTimeWithEndedThreads;
@@ -227,7 +227,7 @@ void MovingOnPlasmaAgainstX11(benchmark::State& state) {
     const XWindow x11_left =
         x11->CreateClient(kLeft, kTop, kWidth, kHeight, "moving over an X11 window");
     x11->CreateClient(kRight, kTop, kWidth, kHeight, "and over another");
-    auto kwin = KWinSession::Start(&error);
+    auto kwin = CompositorSession::Start(Compositor::KWin, &error);
     if (kwin == nullptr) {
         state.SkipWithError(error.c_str());
         return;
@@ -246,7 +246,7 @@ void MovingOnPlasmaAgainstX11(benchmark::State& state) {
         state.SkipWithError("the windows were not placed");
         return;
     }
-    const pid_t kwin_pid = kwin->kwin().pid();
+    const pid_t kwin_pid = kwin->process().pid();
     const pid_t xwayland_pid = kwin->xwayland_pid();
     const Reader fine = &ProcessorTime;
     const Reader counted = &ProcessorTimeWithEndedThreads;

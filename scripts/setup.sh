@@ -54,9 +54,10 @@ build_pkgs=(cmake ninja-build g++ pkg-config file libpng-dev
 linux_test_pkgs=(libgtest-dev libgmock-dev libbenchmark-dev gjs
   xvfb xauth openbox x11-utils x11-xserver-utils xdotool x11-apps netpbm man-db)
 # The headless compositors: KWin with Xwayland and KWin's fake-input protocol, and GNOME Shell
-# (driven through Mutter's remote-desktop session, from gjs); a native Wayland window.
+# (driven through Mutter's remote-desktop session, from gjs); a native Wayland window; GTK 4 and
+# Python's GLib for the Shell extension's check against the shell.
 compositor_pkgs=(kwin-wayland xwayland qt6-wayland plasma-wayland-protocols libwayland-dev
-  libwayland-bin dbus-daemon dbus-bin gnome-shell)
+  libwayland-bin dbus-daemon dbus-bin gnome-shell gir1.2-gtk-4.0 python3-gi gir1.2-glib-2.0)
 # The formatting check, the fuzz targets (clang with libFuzzer), both Windows builds, and 64-bit
 # Wine to run the x86-64 one on every machine.
 host_test_pkgs=(clang-format clang "libclang-rt-$clang_version-dev"

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "tests/support/kwin_session.h"
+#include "tests/support/compositor_session.h"
 #include "winsys/kwin_reader.h"
 
 // Last: Xlib's macros (Bool, Status, None) break Qt's headers.
@@ -27,7 +27,7 @@ bool Spin(const std::function<bool()>& ready) {
 
 TEST(KWinReaderSession, ReadsNativeAndX11WindowsUnderThePointer) {
     std::string error;
-    std::unique_ptr<KWinSession> session = KWinSession::Start(&error);
+    std::unique_ptr<CompositorSession> session = CompositorSession::Start(Compositor::KWin, &error);
     ASSERT_NE(session, nullptr) << "the headless KWin: " << error;
     int argc = 1;
     char name[] = "kwin_reader_session_test";

@@ -1,13 +1,16 @@
-// The real velmo on a headless KWin with Xwayland, as on Plasma's Wayland session: native
-// Wayland windows and X11 windows of the test's own, the pointer and the keys driven through
-// KWin's fake input as a user's devices would, velmo watched from outside. Then two velmo side
-// by side, and the scripts of velmo processes that were killed.
+// The real velmo on a headless KWin or GNOME Shell with Xwayland, as on Plasma's or GNOME's
+// Wayland session: native Wayland windows and X11 windows of the test's own, the pointer and
+// the keys driven through KWin's fake input or Mutter's remote-desktop session as a user's
+// devices would, velmo watched from outside. Built once for each compositor
+// (VELLOMAR_ON_GNOME). Then, on KWin, two velmo side by side and the scripts of velmo processes
+// that were killed; on GNOME, the extension disabled under velmo and never enabled.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -16,13 +19,14 @@
 #include <utility>
 
 #include "tests/e2e/velmo_session.h"
-#include "tests/support/kwin_session.h"
+#include "tests/support/compositor_session.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Linux input codes, as KWin's fake input takes them.
+constexpr Compositor kCompositor = VELLOMAR_ON_GNOME ? Compositor::Gnome : Compositor::KWin;
+// Linux input codes, as KWin's fake input and Mutter's remote desktop take them.
 constexpr int kEscape = 1;
 constexpr int kEnter = 28;
 constexpr int kShift = 42;
@@ -47,10 +51,11 @@ const std::map<Where, std::string> kTitles = {
     {Where::Alpha, "x11 alpha"},
     {Where::Bravo, "x11 bravo"},
 };
+// None covers 640, 512, where Xwayland has the pointer until it first enters an X11 window.
 const std::map<Where, std::pair<int, int>> kOrigins = {{Where::Native, {600, 100}},
                                                        {Where::LongNative, {950, 100}},
-                                                       {Where::Alpha, {600, 450}},
-                                                       {Where::Bravo, {950, 450}}};
+                                                       {Where::Alpha, {600, 560}},
+                                                       {Where::Bravo, {950, 560}}};
 constexpr int kWidth = 300;
 constexpr int kHeight = 250;
 
@@ -72,8 +77,15 @@ std::vector<unsigned long> Label1Pixels(Display* d, XWindow form) {
     return FormPixels(d, form, {0, 0, layout::TwipsToPixels(layout::kClientWidth, 96), label2.y});
 }
 
-// The bus name of a velmo's reader, as its script in the runtime directory names it.
-std::string ReaderBusName(pid_t velmo) {
+// The bus name of a velmo's reader: on GNOME its connection's, which the extension holds as its
+// one subscriber; else as its script in the runtime directory names it.
+std::string ReaderBusName(CompositorSession& session, pid_t velmo) {
+    if (kCompositor == Compositor::Gnome) {
+        return session
+            .Evaluate("[...Main.extensionManager.lookup('" + session.ReaderExtension() +
+                      "').stateObj._reader._subscribers.keys()].join(' ')")
+            .value_or("");
+    }
     std::ifstream script(std::string(std::getenv("XDG_RUNTIME_DIR")) + "/velmo-kwin/velmo-kwin-" +
                          std::to_string(velmo) + ".js");
     std::string head;
@@ -85,14 +97,25 @@ std::string ReaderBusName(pid_t velmo) {
                : head.substr(at + key.size(), head.find('"', at + key.size()) - at - key.size());
 }
 
-// One KWin for the whole suite, with its windows and one velmo.
-class Plasma : public ::testing::Test {
+// One compositor for the whole suite, with its windows and one velmo.
+class Wayland : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { SetUpSession(true); }
+    // On GNOME, with velmo's extension enabled or only installed; with it only installed, the
+    // pointer is on no window until velmo runs.
+    static void SetUpSession(bool reader) {
+        reader_ = reader || kCompositor == Compositor::KWin;
         std::string error;
-        kwin_ = KWinSession::Start(&error).release();
+        kwin_ = CompositorSession::Start(kCompositor, &error).release();
         if (kwin_ == nullptr) {
             start_error_ = new std::string(error);
+            return;
+        }
+        const auto [nx, ny] = PointOver(Where::Nowhere);
+        if ((reader_ && kCompositor == Compositor::Gnome &&
+             !kwin_->EnableExtension(kwin_->ReaderExtension(), true)) ||
+            (!reader_ && !kwin_->MovePointer(nx, ny))) {
+            start_error_ = new std::string("velmo's extension not enabled, or the pointer stuck");
             return;
         }
         display_ = XOpenDisplay(nullptr);
@@ -104,17 +127,22 @@ class Plasma : public ::testing::Test {
             } else {
                 x11_[where] = CreateTitledWindow(display_, x, y, kWidth, kHeight, title);
             }
-            WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s);
+            if (!WaitUntil([&] { return kwin_->PlaceWindow(title, x, y, kWidth, kHeight); }, 10s)) {
+                start_error_ = new std::string("\"" + title + "\" could not be placed");
+                return;
+            }
         }
-        velmo_ = StartKWinVelmo().release();
+        velmo_ = StartWaylandVelmo().release();
         // How Label1 looks with nothing after its caption, and with the padlock.
         const XWindow form = Form(*velmo_);
-        const auto [nx, ny] = PointOver(Where::Nowhere);
         if (form == 0 || !kwin_->MovePointer(nx, ny) ||
             !Label2Settles(display_, form, 96, std::chrono::steady_clock::now(), nullptr, 5s)) {
             return;
         }
         plain_label1_ = Label1Pixels(display_, form);
+        if (!reader_) {
+            return;
+        }
         const auto [x, y] = PointOver(Where::Native);
         kwin_->MovePointer(x, y);
         if (WaitUntil([&] { return Label1Pixels(display_, form) != plain_label1_; }, 5s)) {
@@ -122,7 +150,7 @@ class Plasma : public ::testing::Test {
         }
         rested_[velmo_->pid()] = Where::Native;
     }
-    // Each suite has a KWin of its own.
+    // Each suite has a compositor of its own.
     static void TearDownTestSuite() {
         delete std::exchange(velmo_, nullptr);
         for (auto& [where, process] : natives_) {
@@ -130,6 +158,10 @@ class Plasma : public ::testing::Test {
         }
         natives_.clear();
         x11_.clear();
+        plain_label1_.clear();
+        padlock_label1_.clear();
+        rested_.clear();
+        pointer_ = {};
         if (display_ != nullptr) {
             XCloseDisplay(std::exchange(display_, nullptr));
         }
@@ -138,17 +170,17 @@ class Plasma : public ::testing::Test {
     }
     void SetUp() override {
         if (start_error_ != nullptr) {
-            FAIL() << "the headless KWin: " << *start_error_;
+            FAIL() << "the headless compositor: " << *start_error_;
         }
         ASSERT_NE(display_, nullptr);
         ASSERT_TRUE(velmo_->Running()) << velmo_->Stderr();
         ASSERT_NE(Form(*velmo_), 0u);
         ASSERT_FALSE(plain_label1_.empty());
-        ASSERT_FALSE(padlock_label1_.empty()) << "no padlock over the native window";
+        ASSERT_TRUE(padlock_label1_.empty() != reader_) << "no padlock over the native window";
     }
 
     // A velmo on the session's Wayland display.
-    static std::unique_ptr<Process> StartKWinVelmo() {
+    static std::unique_ptr<Process> StartWaylandVelmo() {
         auto velmo = StartVelmo({"WAYLAND_DISPLAY=" + std::string(std::getenv("WAYLAND_DISPLAY"))});
         WaitUntil([&] { return !velmo->Running() || Form(*velmo) != 0; }, 15s);
         return velmo;
@@ -183,6 +215,11 @@ class Plasma : public ::testing::Test {
             return differs ? "Label2 did not come to show \"" + Title(as) + "\""
                            : "Label2 did not settle";
         }
+        // Where velmo sees no window at all (not where the desktop stands in for one).
+        if (as == Where::Nowhere && (where == Where::Nowhere || IsNative(where)) &&
+            Label2Pixels(display_, form, 96) != before) {
+            return "Label2 did not keep its text over no window it can see";
+        }
         if ((Label1Pixels(display_, form) == padlock_label1_) != IsNative(as)) {
             return IsNative(as) ? "no padlock over a native window"
                                 : "a padlock over an X11 window";
@@ -206,29 +243,19 @@ class Plasma : public ::testing::Test {
         return ReadProperty(display_, x11_.at(where), "_NET_WM_NAME").data;
     }
 
-    static KWinSession* kwin_;
-    static std::string* start_error_;
-    static Display* display_;
-    static std::map<Where, Process*> natives_;
-    static std::map<Where, XWindow> x11_;
-    static Process* velmo_;
-    static std::vector<unsigned long> plain_label1_;
-    static std::vector<unsigned long> padlock_label1_;
-    static std::map<pid_t, Where> rested_;  // where each velmo last showed a window
-    static std::pair<int, int> pointer_;
-    static XWindow desktop_;
+    static inline CompositorSession* kwin_ = nullptr;
+    static inline bool reader_ = true;  // velmo's extension enabled, on GNOME
+    static inline std::string* start_error_ = nullptr;
+    static inline Display* display_ = nullptr;
+    static inline std::map<Where, Process*> natives_;
+    static inline std::map<Where, XWindow> x11_;
+    static inline Process* velmo_ = nullptr;
+    static inline std::vector<unsigned long> plain_label1_;
+    static inline std::vector<unsigned long> padlock_label1_;
+    static inline std::map<pid_t, Where> rested_;  // where each velmo last showed a window
+    static inline std::pair<int, int> pointer_;
+    static inline XWindow desktop_ = 0;
 };
-KWinSession* Plasma::kwin_ = nullptr;
-std::string* Plasma::start_error_ = nullptr;
-Display* Plasma::display_ = nullptr;
-std::map<Where, Process*> Plasma::natives_;
-std::map<Where, XWindow> Plasma::x11_;
-Process* Plasma::velmo_ = nullptr;
-std::vector<unsigned long> Plasma::plain_label1_;
-std::vector<unsigned long> Plasma::padlock_label1_;
-std::map<pid_t, Where> Plasma::rested_;
-std::pair<int, int> Plasma::pointer_;
-XWindow Plasma::desktop_ = 0;
 
 // ---- Capturing, writing and keeping, over native and X11 windows ------------------------------
 
@@ -238,7 +265,20 @@ enum class Event {
     ShowDesktop,  // a desktop window appears and KWin shows the desktop: every other hidden
     Touch,        // a touch on the screen: a new input device appears after velmo started
     Forge,        // another client of the bus tells velmo that Bravo lies under the pointer
+    // GNOME: velmo's extension is disabled under velmo (which says so once) or enabled again;
+    // while it is off native windows are as no window.
+    StopReader,
+    StartReader,
 };
+
+// How often `fragment` appears in `text`.
+std::size_t Count(const std::string& text, const std::string& fragment) {
+    std::size_t n = 0;
+    for (auto at = text.find(fragment); at != std::string::npos; at = text.find(fragment, at + 1)) {
+        ++n;
+    }
+    return n;
+}
 
 struct Step {
     Where where;
@@ -257,9 +297,9 @@ void PrintTo(const UseCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-class OnPlasma : public Plasma, public ::testing::WithParamInterface<UseCase> {};
+class OnWayland : public Wayland, public ::testing::WithParamInterface<UseCase> {};
 
-TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
+TEST_P(OnWayland, KeysActOnTheWindowUnderThePointerNativeOrX11) {
     const UseCase& row = GetParam();
     ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
     // Each X11 window is given back its first title, which also ends keeping it.
@@ -269,9 +309,13 @@ TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
         SetTitle(display_, window, kTitles.at(where));
     }
     bool desktop_shown = false;
+    bool reader_stopped = false;
+    const std::string stopped = "GNOME Shell's extension stopped reporting";
     for (const Step& step : row.steps) {
         ASSERT_EQ("", RestOver(step.where, *velmo_,
-                               desktop_shown ? std::optional(Where::Nowhere) : std::nullopt))
+                               desktop_shown || (reader_stopped && IsNative(step.where))
+                                   ? std::optional(Where::Nowhere)
+                                   : std::nullopt))
             << "over window " << static_cast<int>(step.where);
         const auto [x, y] = PointOver(step.where);
         switch (step.event) {
@@ -302,14 +346,34 @@ TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
                     R"(],"under":"forged","windows":[{"id":"forged","caption":"forged","frame":[)" +
                     std::to_string(x - 10) + "," + std::to_string(y - 10) + R"(,20,20],"xid":)" +
                     std::to_string(x11_.at(Where::Bravo)) + "}]}";
-                const std::string reply =
-                    RunForOutput({"dbus-send", "--session", "--print-reply",
-                                  "--dest=" + ReaderBusName(velmo_->pid()), "/Reader",
-                                  "org.vellomar.KWinReader.Report", "string:" + report});
+                const std::string reply = RunForOutput(
+                    {"dbus-send", "--session", "--print-reply",
+                     "--dest=" + ReaderBusName(*kwin_, velmo_->pid()), "/Reader",
+                     kCompositor == Compositor::Gnome ? "org.vellomar.GnomeReader.Report"
+                                                      : "org.vellomar.KWinReader.Report",
+                     "string:" + report});
                 ASSERT_NE(reply.find("method return"), std::string::npos) << reply;
                 std::this_thread::sleep_for(300ms);
                 break;
             }
+            case Event::StopReader:
+                ASSERT_TRUE(kwin_->EnableExtension(kwin_->ReaderExtension(), false));
+                reader_stopped = true;
+                EXPECT_TRUE(WaitUntil(
+                    [&] {
+                        return Count(velmo_->Stderr(), "velmo: " + stopped) > 0 &&
+                               Count(kwin_->Notifications("Vellomar"), stopped) > 0;
+                    },
+                    5s))
+                    << velmo_->Stderr();
+                break;
+            case Event::StartReader:
+                ASSERT_TRUE(kwin_->EnableExtension(kwin_->ReaderExtension(), true));
+                reader_stopped = false;
+                EXPECT_TRUE(WaitUntil(
+                    [] { return Label1Pixels(display_, Form(*velmo_)) == padlock_label1_; }, 5s))
+                    << "the native window is not read again";
+                break;
         }
         if (!step.keys.empty()) {
             ASSERT_TRUE(kwin_->PressKeys(step.keys));
@@ -333,6 +397,12 @@ TEST_P(OnPlasma, KeysActOnTheWindowUnderThePointerNativeOrX11) {
         EXPECT_EQ(Title(where), expected(where)) << title;
     }
     EXPECT_TRUE(velmo_->Running()) << velmo_->Stderr();
+    // Said once, however long it lasted.
+    EXPECT_LE(Count(velmo_->Stderr(), stopped), 1u);
+    EXPECT_LE(Count(kwin_->Notifications("Vellomar"), stopped), 1u);
+    if (reader_stopped) {
+        EXPECT_TRUE(kwin_->EnableExtension(kwin_->ReaderExtension(), true));
+    }
     if (desktop_shown) {
         EXPECT_TRUE(kwin_->ShowDesktop(false));
         XDestroyWindow(display_, std::exchange(desktop_, 0));
@@ -348,9 +418,22 @@ std::string CutAtCharacter(const std::string& text, std::size_t max) {
     return text.substr(0, n);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OnPlasma,
-    ::testing::Values(
+// The rows whose events this compositor has: KWin shows the desktop and takes touches; velmo's
+// extension can be disabled and enabled again on GNOME alone.
+std::vector<UseCase> On(Compositor compositor, std::vector<UseCase> rows) {
+    std::erase_if(rows, [&](const UseCase& row) {
+        return std::any_of(row.steps.begin(), row.steps.end(), [&](const Step& step) {
+            const bool kwin_only = step.event == Event::ShowDesktop || step.event == Event::Touch;
+            const bool gnome_only =
+                step.event == Event::StopReader || step.event == Event::StartReader;
+            return compositor == Compositor::Gnome ? kwin_only : gnome_only;
+        });
+    });
+    return rows;
+}
+
+std::vector<UseCase> Rows() {
+    return {
         UseCase{"EscapeOverANativeWindowCapturesItsCaption",
                 {{Where::Native, {kEscape}}, {Where::Alpha, {kEnter}}},
                 {{Where::Alpha, kTitles.at(Where::Native)}}},
@@ -386,13 +469,27 @@ INSTANTIATE_TEST_SUITE_P(
             "AnInputDeviceAddedAfterStartEndsNothing",
             {{Where::Alpha, {}, Event::Touch}, {Where::Bravo, {kEscape}}, {Where::Alpha, {kEnter}}},
             {{Where::Alpha, kTitles.at(Where::Bravo)}}},
-        // Only KWin is heard: a report from anyone else, naming Bravo, is not taken.
+        // Only the compositor is heard: a report from anyone else, naming Bravo, is not taken.
         UseCase{"AReportFromAnotherClientIsIgnored",
                 {{Where::Alpha, {kEscape}}, {Where::Native, {kEnter}, Event::Forge}},
-                {}}),
-    [](const auto& row) { return row.param.name; });
+                {}},
+        // Without the extension velmo reads X11 windows alone, and reads native ones again once
+        // it is back.
+        UseCase{
+            "WhileTheExtensionIsDisabledOnlyX11WindowsAreRead",
+            {{Where::Alpha, {}, Event::StopReader},
+             {Where::Bravo, {kEscape}},
+             {Where::Alpha, {kEnter}},
+             {Where::Native, {}, Event::StartReader},
+             {Where::Native, {kEscape}},
+             {Where::Bravo, {kEnter}}},
+            {{Where::Alpha, kTitles.at(Where::Bravo)}, {Where::Bravo, kTitles.at(Where::Native)}}}};
+}
 
-TEST_F(Plasma, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
+INSTANTIATE_TEST_SUITE_P(Cases, OnWayland, ::testing::ValuesIn(On(kCompositor, Rows())),
+                         [](const auto& row) { return row.param.name; });
+
+TEST_F(Wayland, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
     const XWindow form = Form(*velmo_);
     ASSERT_EQ("", RestOver(Where::Bravo));
     std::this_thread::sleep_for(200ms);
@@ -404,14 +501,15 @@ TEST_F(Plasma, Label1ShowsAPadlockWhileTheTargetCannotBeWritten) {
     EXPECT_TRUE(WaitUntil([&] { return Label1Pixels(display_, form) == writable; }, 2s));
 }
 
+#if !VELLOMAR_ON_GNOME
 // ---- More than one velmo, and velmo killed ----------------------------------------------------
 
 std::string ScriptOf(const Process& velmo) {
     return "velmo-kwin-" + std::to_string(velmo.pid());
 }
 
-TEST_F(Plasma, TwoVelmoReadSideBySideAndTheSecondUnloadsItsScriptAtItsEnd) {
-    std::unique_ptr<Process> second = StartKWinVelmo();
+TEST_F(Wayland, TwoVelmoReadSideBySideAndTheSecondUnloadsItsScriptAtItsEnd) {
+    std::unique_ptr<Process> second = StartWaylandVelmo();
     ASSERT_NE(Form(*second), 0u) << second->Stderr();
     EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*velmo_)));
     EXPECT_TRUE(kwin_->ScriptLoaded(ScriptOf(*second)));
@@ -428,23 +526,15 @@ TEST_F(Plasma, TwoVelmoReadSideBySideAndTheSecondUnloadsItsScriptAtItsEnd) {
 }
 
 // KWin tells no one when a script goes; velmo asks, says so once, and runs on.
-TEST_F(Plasma, AScriptUnloadedUnderAVelmoIsNoticedWithinTwoSeconds) {
-    std::unique_ptr<Process> velmo = StartKWinVelmo();
+TEST_F(Wayland, AScriptUnloadedUnderAVelmoIsNoticedWithinTwoSeconds) {
+    std::unique_ptr<Process> velmo = StartWaylandVelmo();
     ASSERT_NE(Form(*velmo), 0u) << velmo->Stderr();
     const std::string script = ScriptOf(*velmo);
     ASSERT_TRUE(kwin_->ScriptLoaded(script));
     RunForOutput({"dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/Scripting",
                   "org.kde.kwin.Scripting.unloadScript", "string:" + script});
     ASSERT_FALSE(kwin_->ScriptLoaded(script));
-    const auto said = [&] {
-        const std::string err = velmo->Stderr();
-        std::size_t n = 0;
-        for (auto at = err.find("KWin stopped reporting"); at != std::string::npos;
-             at = err.find("KWin stopped reporting", at + 1)) {
-            ++n;
-        }
-        return n;
-    };
+    const auto said = [&] { return Count(velmo->Stderr(), "KWin stopped reporting"); };
     EXPECT_TRUE(WaitUntil([&] { return said() > 0; }, 2500ms)) << velmo->Stderr();
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(said(), 1u);
@@ -456,10 +546,10 @@ struct KilledCase {
     bool next_velmo;  // another velmo starts; else the pointer moves
 };
 
-class Killed : public Plasma, public ::testing::WithParamInterface<KilledCase> {};
+class Killed : public Wayland, public ::testing::WithParamInterface<KilledCase> {};
 
 TEST_P(Killed, TheScriptOfAKilledVelmoGoes) {
-    std::unique_ptr<Process> killed = StartKWinVelmo();
+    std::unique_ptr<Process> killed = StartWaylandVelmo();
     ASSERT_NE(Form(*killed), 0u) << killed->Stderr();
     const std::string script = ScriptOf(*killed);
     ASSERT_TRUE(kwin_->ScriptLoaded(script));
@@ -468,7 +558,7 @@ TEST_P(Killed, TheScriptOfAKilledVelmoGoes) {
     ASSERT_TRUE(kwin_->ScriptLoaded(script));
     std::unique_ptr<Process> next;
     if (GetParam().next_velmo) {
-        next = StartKWinVelmo();
+        next = StartWaylandVelmo();
         ASSERT_NE(Form(*next), 0u) << next->Stderr();
     } else {
         // The script notices that its reports go unanswered.
@@ -490,5 +580,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, Killed,
                          ::testing::Values(KilledCase{"WhenThePointerMoves", false},
                                            KilledCase{"WhenTheNextVelmoStarts", true}),
                          [](const auto& row) { return row.param.name; });
+
+#else
+// ---- velmo's extension installed and never enabled --------------------------------------------
+
+class NotEnabled : public Wayland {
+  protected:
+    static void SetUpTestSuite() { SetUpSession(false); }
+};
+
+// The first test of its suite: the pointer has been on no X11 window since the shell started,
+// so Xwayland still has it on Mutter's full-screen guard window, which is no window to show.
+TEST_F(NotEnabled, VelmoSaysOnceHowToEnableItAndReadsX11Windows) {
+    const XWindow form = Form(*velmo_);
+    ASSERT_TRUE(Label2Settles(display_, form, 96, std::chrono::steady_clock::now(), nullptr, 5s));
+    EXPECT_FALSE(ShowsText(Label2Pixels(display_, form, 96)))
+        << "Label2 shows a window the pointer is not on";
+    const std::string command = "gnome-extensions enable " + kwin_->ReaderExtension();
+    EXPECT_TRUE(
+        WaitUntil([&] { return Count(kwin_->Notifications("Vellomar"), command) > 0; }, 5s));
+    ASSERT_EQ("", RestOver(Where::Bravo));
+    ASSERT_TRUE(kwin_->Activate(velmo_->pid()));
+    ASSERT_TRUE(kwin_->PressKeys({kEscape}));
+    ASSERT_EQ("", RestOver(Where::Alpha));
+    ASSERT_TRUE(kwin_->PressKeys({kEnter}));
+    EXPECT_TRUE(WaitUntil([] { return Title(Where::Alpha) == kTitles.at(Where::Bravo); }, 3s));
+    EXPECT_EQ(Count(velmo_->Stderr(), "is not enabled; enable it with: " + command), 1u)
+        << velmo_->Stderr();
+    EXPECT_EQ(Count(kwin_->Notifications("Vellomar"), command), 1u);
+}
+#endif
 
 }  // namespace
